@@ -1,0 +1,98 @@
+// Test controls of the Windows stand-ins (winapi/windows.h): the reported version family,
+// the in-memory service database, injected failures of service-manager and library
+// calls, and the log of calls made. Everything here is process-wide; reset() returns it to
+// the start state: non-NT family, empty database, no failures, empty log, counters zero.
+#pragma once
+
+#include "winapi/windows.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace winapi::fake {
+
+// The calls whose failure can be injected.
+enum class Call {
+  OpenSCManagerA,
+  OpenServiceA,
+  CreateServiceA,
+  QueryServiceStatus,
+  StartServiceA,
+  ControlService,
+  DeleteService,
+  CloseServiceHandle,
+};
+
+// A service as CreateServiceA records it.
+struct ServiceConfig {
+  std::string name;
+  std::string displayName;
+  DWORD serviceType = SERVICE_KERNEL_DRIVER;
+  DWORD startType = SERVICE_DEMAND_START;
+  DWORD errorControl = SERVICE_ERROR_NORMAL;
+  std::string binaryPath;
+  std::string loadOrderGroup;
+  std::string dependencies;  // the double-zero-terminated list, '\0'-separated
+  std::string startName;
+};
+
+struct Service {
+  ServiceConfig config;
+  DWORD state = SERVICE_STOPPED;
+  bool markedForDelete = false;  // removed once stopped and no handle to it is open
+};
+
+// One call of a service-manager or library stand-in (the version and folder queries are
+// not logged). Arguments as text: strings as given ("(null)" for a null
+// pointer), numbers in hexadecimal ("0x17"), handles as "scm#n", "svc#n", "lib#n" or
+// "(null)". The result in the same form ("1"/"0" for BOOL); error is the last error the
+// call set (ERROR_SUCCESS when it succeeded).
+struct CallRecord {
+  std::string function;
+  std::vector<std::string> arguments;
+  std::string result;
+  DWORD error = ERROR_SUCCESS;
+};
+
+inline constexpr int Always = -1;
+
+void reset();
+
+// Version and folders.
+void setNtFamily(bool nt);
+void failVersionQuery(bool fail);
+void setSystemDirectory(std::string directory);
+
+// Service database.
+void addService(ServiceConfig config, DWORD state = SERVICE_STOPPED);
+void setServiceState(std::string_view name, DWORD state);
+std::optional<Service> findService(std::string_view name);
+std::vector<Service> services();
+// The state StartServiceA leaves a started service in (default SERVICE_RUNNING).
+void setStateAfterStart(DWORD state);
+// The manager rights this caller may be granted; asking for more gives ERROR_ACCESS_DENIED
+// (default SC_MANAGER_ALL_ACCESS).
+void setGrantableManagerRights(DWORD rights);
+// Service-manager and service handles that are open now.
+int openServiceHandles();
+
+// Makes `call` fail with `code`: the first `after` matching calls still succeed, then the
+// next `times` calls fail (Always: every one). Several rules may stand side by side; the
+// first that applies wins. A failing call changes nothing but the last error.
+void failCall(Call call, DWORD code, int times = Always, int after = 0);
+
+// Libraries. A failing LoadLibraryA is matched by the name exactly as passed.
+void failLoadLibrary(std::string name, DWORD code);
+// The next `times` FreeLibrary calls fail with `code` and leave the library loaded.
+void failFreeLibrary(DWORD code, int times = 1);
+int loadedLibraries();  // successful LoadLibraryA calls since reset()
+int freedLibraries();   // successful FreeLibrary calls since reset()
+
+// The log of those calls since reset() or clearCallLog(), in order.
+std::vector<CallRecord> callLog();
+std::vector<std::string> calledFunctions();
+void clearCallLog();
+
+}  // namespace winapi::fake

@@ -1,0 +1,180 @@
+// The Windows interfaces the port component calls, with their Windows names, types and
+// argument shapes, so that the code above reads as it would on Windows and a Windows build
+// could take the real functions instead.
+//
+// On Linux these are stand-ins:
+// - version: the non-NT family (platform id 1, VER_PLATFORM_WIN32_WINDOWS), because here
+//   the port library reaches the ports itself and no kernel service is needed;
+// - system directory: "/usr/lib", the home of the system's shared libraries;
+// - service manager: an in-memory service database with the real states, access rights,
+//   handle semantics and error codes (controlled by tests through winapi/fake.h);
+// - dynamic libraries: dlopen/dlsym/dlclose; a bare file name is looked for in the
+//   executable's folder first, then by the loader's own search.
+// The last error is per thread; a call that succeeds leaves it as it was.
+// Not provided: wide-character (W) functions, remote machines, service configuration
+// queries and changes, service-specific start arguments.
+#pragma once
+
+#include <cstdint>
+
+// Basic types.
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using UINT = unsigned int;
+using BOOL = int;
+using CHAR = char;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPDWORD = DWORD*;
+
+// Opaque handles.
+using HMODULE = struct HMODULE__*;
+using HINSTANCE = HMODULE;
+using SC_HANDLE = struct SC_HANDLE__*;
+using FARPROC = void (*)();
+
+inline constexpr UINT MAX_PATH = 260;
+
+// Error codes (GetLastError).
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_INVALID_NAME = 123;
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+inline constexpr DWORD ERROR_INVALID_SERVICE_CONTROL = 1052;
+inline constexpr DWORD ERROR_SERVICE_ALREADY_RUNNING = 1056;
+inline constexpr DWORD ERROR_SERVICE_DISABLED = 1058;
+inline constexpr DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
+inline constexpr DWORD ERROR_SERVICE_CANNOT_ACCEPT_CTRL = 1061;
+inline constexpr DWORD ERROR_SERVICE_NOT_ACTIVE = 1062;
+inline constexpr DWORD ERROR_DATABASE_DOES_NOT_EXIST = 1065;
+inline constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
+inline constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
+inline constexpr DWORD ERROR_DUPLICATE_SERVICE_NAME = 1078;
+inline constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
+
+// Version.
+inline constexpr DWORD VER_PLATFORM_WIN32s = 0;
+inline constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
+inline constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+
+struct OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+};
+using LPOSVERSIONINFOA = OSVERSIONINFOA*;
+static_assert(sizeof(OSVERSIONINFOA) == 148);
+
+// Standard access rights.
+inline constexpr DWORD DELETE = 0x00010000;
+inline constexpr DWORD READ_CONTROL = 0x00020000;
+inline constexpr DWORD WRITE_DAC = 0x00040000;
+inline constexpr DWORD WRITE_OWNER = 0x00080000;
+inline constexpr DWORD STANDARD_RIGHTS_REQUIRED = 0x000F0000;
+
+// Service-manager access rights.
+inline constexpr DWORD SC_MANAGER_CONNECT = 0x0001;
+inline constexpr DWORD SC_MANAGER_CREATE_SERVICE = 0x0002;
+inline constexpr DWORD SC_MANAGER_ENUMERATE_SERVICE = 0x0004;
+inline constexpr DWORD SC_MANAGER_LOCK = 0x0008;
+inline constexpr DWORD SC_MANAGER_QUERY_LOCK_STATUS = 0x0010;
+inline constexpr DWORD SC_MANAGER_MODIFY_BOOT_CONFIG = 0x0020;
+inline constexpr DWORD SC_MANAGER_ALL_ACCESS = 0x000F003F;
+
+// Service access rights.
+inline constexpr DWORD SERVICE_QUERY_CONFIG = 0x0001;
+inline constexpr DWORD SERVICE_CHANGE_CONFIG = 0x0002;
+inline constexpr DWORD SERVICE_QUERY_STATUS = 0x0004;
+inline constexpr DWORD SERVICE_ENUMERATE_DEPENDENTS = 0x0008;
+inline constexpr DWORD SERVICE_START = 0x0010;
+inline constexpr DWORD SERVICE_STOP = 0x0020;
+inline constexpr DWORD SERVICE_PAUSE_CONTINUE = 0x0040;
+inline constexpr DWORD SERVICE_INTERROGATE = 0x0080;
+inline constexpr DWORD SERVICE_USER_DEFINED_CONTROL = 0x0100;
+inline constexpr DWORD SERVICE_ALL_ACCESS = 0x000F01FF;
+
+// Service types.
+inline constexpr DWORD SERVICE_KERNEL_DRIVER = 0x01;
+inline constexpr DWORD SERVICE_FILE_SYSTEM_DRIVER = 0x02;
+inline constexpr DWORD SERVICE_WIN32_OWN_PROCESS = 0x10;
+inline constexpr DWORD SERVICE_WIN32_SHARE_PROCESS = 0x20;
+
+// Start types.
+inline constexpr DWORD SERVICE_BOOT_START = 0;
+inline constexpr DWORD SERVICE_SYSTEM_START = 1;
+inline constexpr DWORD SERVICE_AUTO_START = 2;
+inline constexpr DWORD SERVICE_DEMAND_START = 3;
+inline constexpr DWORD SERVICE_DISABLED = 4;
+
+// Error control.
+inline constexpr DWORD SERVICE_ERROR_IGNORE = 0;
+inline constexpr DWORD SERVICE_ERROR_NORMAL = 1;
+inline constexpr DWORD SERVICE_ERROR_SEVERE = 2;
+inline constexpr DWORD SERVICE_ERROR_CRITICAL = 3;
+
+// Current states.
+inline constexpr DWORD SERVICE_STOPPED = 1;
+inline constexpr DWORD SERVICE_START_PENDING = 2;
+inline constexpr DWORD SERVICE_STOP_PENDING = 3;
+inline constexpr DWORD SERVICE_RUNNING = 4;
+inline constexpr DWORD SERVICE_CONTINUE_PENDING = 5;
+inline constexpr DWORD SERVICE_PAUSE_PENDING = 6;
+inline constexpr DWORD SERVICE_PAUSED = 7;
+
+// Controls, and the controls a service accepts.
+inline constexpr DWORD SERVICE_CONTROL_STOP = 1;
+inline constexpr DWORD SERVICE_CONTROL_PAUSE = 2;
+inline constexpr DWORD SERVICE_CONTROL_CONTINUE = 3;
+inline constexpr DWORD SERVICE_CONTROL_INTERROGATE = 4;
+inline constexpr DWORD SERVICE_ACCEPT_STOP = 0x01;
+
+struct SERVICE_STATUS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+};
+using LPSERVICE_STATUS = SERVICE_STATUS*;
+
+// Last error.
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
+// Version and folders.
+BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+// Copies the system directory (no trailing separator) and returns its length; when the
+// buffer is too small it returns the size needed, terminator included, and copies nothing.
+UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+
+// Service Control Manager.
+SC_HANDLE OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);
+SC_HANDLE OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess);
+SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+                         DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+                         DWORD dwErrorControl, LPCSTR lpBinaryPathName,
+                         LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
+                         LPCSTR lpServiceStartName, LPCSTR lpPassword);
+BOOL QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
+BOOL StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors);
+BOOL ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
+BOOL DeleteService(SC_HANDLE hService);
+BOOL CloseServiceHandle(SC_HANDLE hSCObject);
+
+// Dynamic libraries.
+HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL FreeLibrary(HMODULE hLibModule);
