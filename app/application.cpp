@@ -1,0 +1,48 @@
+// The application object and the standard exception display.
+#include "app/application.h"
+
+#include <QMessageBox>
+
+namespace kelvari {
+namespace {
+
+void showInMessageBox(const QString& message) {
+  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(), message);
+}
+
+Application::ExceptionDisplay& currentDisplay() {
+  static Application::ExceptionDisplay display = showInMessageBox;
+  return display;
+}
+
+}  // namespace
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ShowCurrentException();
+    return false;
+  }
+}
+
+void Application::ShowException(const std::exception& error) { currentDisplay()(QString::fromUtf8(error.what())); }
+
+void Application::ShowCurrentException() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    ShowException(error);
+  } catch (...) {
+    currentDisplay()(QStringLiteral("Unknown error."));
+  }
+}
+
+Application::ExceptionDisplay Application::setExceptionDisplay(ExceptionDisplay display) {
+  ExceptionDisplay previous = std::exchange(currentDisplay(), display ? std::move(display) : showInMessageBox);
+  return previous;
+}
+
+}  // namespace kelvari

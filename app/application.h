@@ -1,0 +1,48 @@
+// The application object and its standard exception display: the one place where an
+// exception escaping a handler is shown. Every handler of the windows is connected through
+// guarded(), and notify() catches whatever else escapes an event, so nothing unwinds
+// through Qt and the windows go on working afterwards.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <exception>
+#include <functional>
+#include <utility>
+
+namespace kelvari {
+
+class Application : public QApplication {
+ public:
+  Application(int& argc, char** argv);
+
+  bool notify(QObject* receiver, QEvent* event) override;
+
+  // Shows the exception's message; by default in a modal error message box.
+  static void ShowException(const std::exception& error);
+  // Shows the exception in flight; call only inside a catch block.
+  static void ShowCurrentException();
+
+  // Replaces how messages are shown (tests observe them this way) and returns the
+  // previous display; an empty function restores the message box.
+  using ExceptionDisplay = std::function<void(const QString& message)>;
+  static ExceptionDisplay setExceptionDisplay(ExceptionDisplay display);
+};
+
+// Runs the handler; an exception escaping it goes to the standard exception display.
+template <typename Handler>
+void runGuarded(Handler&& handler) {
+  try {
+    std::forward<Handler>(handler)();
+  } catch (...) {
+    Application::ShowCurrentException();
+  }
+}
+
+// The handler wrapped for connecting to a signal.
+template <typename Handler>
+auto guarded(Handler handler) {
+  return [handler = std::move(handler)]() mutable { runGuarded(handler); };
+}
+
+}  // namespace kelvari
