@@ -83,7 +83,8 @@ class TDLPortIO : public TComponent {
  private:
   void BindEntryPoints();
   void UnbindEntryPoints();
-  bool Fail(const char* Step, std::int64_t Code);
+  bool AllBound() const;
+  bool Fail(const char* Step, std::int32_t Code);
 
   bool FActiveHW = false;
   bool FHardAccess = true;

@@ -1,0 +1,145 @@
+// The toolkit's string, number and path helpers.
+#include "winapi/toolkit.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <system_error>
+
+namespace {
+
+[[noreturn]] void notAnInteger(std::string_view text) {
+  throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+}
+
+int digitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+char localeDecimalSeparator() {
+  const locale_t user = ::newlocale(LC_NUMERIC_MASK, "", nullptr);
+  if (user == nullptr) return '.';
+  const char* radix = ::nl_langinfo_l(RADIXCHAR, user);
+  const char separator = radix != nullptr && radix[0] != '\0' && radix[1] == '\0' ? radix[0] : '.';
+  ::freelocale(user);
+  return separator;
+}
+
+std::atomic<char>& separatorSetting() {
+  static std::atomic<char> separator{localeDecimalSeparator()};
+  return separator;
+}
+
+}  // namespace
+
+int StrToInt(std::string_view S) {
+  std::size_t i = 0;
+  while (i < S.size() && S[i] == ' ') ++i;
+  bool negative = false;
+  if (i < S.size() && (S[i] == '+' || S[i] == '-')) negative = S[i++] == '-';
+  int base = 10;
+  if (i < S.size() && S[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < S.size() && S[i] == '0' && (S[i + 1] == 'x' || S[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == S.size()) notAnInteger(S);
+
+  // Hex may fill all 32 bits; decimal must fit the signed range.
+  const std::uint64_t limit = base == 16 ? std::numeric_limits<std::uint32_t>::max()
+                              : negative ? std::uint64_t{1} << 31
+                                         : std::numeric_limits<std::int32_t>::max();
+  std::uint64_t magnitude = 0;
+  for (; i < S.size(); ++i) {
+    const int digit = digitValue(S[i]);
+    if (digit < 0 || digit >= base) notAnInteger(S);
+    magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+    if (magnitude > limit) notAnInteger(S);
+  }
+  const auto bits = static_cast<std::uint32_t>(magnitude);
+  return static_cast<std::int32_t>(negative ? 0U - bits : bits);
+}
+
+std::string IntToStr(std::int64_t Value) { return std::to_string(Value); }
+
+std::string FloatToStr(double Value) {
+  constexpr int Precision = 15;
+  constexpr int LowestFixedExponent = -5;
+  if (std::isnan(Value)) return "NAN";
+  if (std::isinf(Value)) return Value < 0 ? "-INF" : "INF";
+  if (Value == 0) return "0";
+
+  // d.dddddddddddddde[+-]x: the digits rounded to the precision, and the exponent.
+  char scientific[32];
+  std::snprintf(scientific, sizeof scientific, "%.*e", Precision - 1, Value);
+  const std::string text = scientific;
+  const std::size_t e = text.find('e');
+  const bool negative = text[0] == '-';
+  std::string digits;
+  for (std::size_t i = negative ? 1 : 0; i < e; ++i) {
+    if (text[i] != '.') digits.push_back(text[i]);
+  }
+  digits.erase(digits.find_last_not_of('0') + 1);
+  const int exponent = std::atoi(text.c_str() + e + 1);
+  const char separator = DecimalSeparator();
+
+  std::string result = negative ? "-" : "";
+  if (exponent < LowestFixedExponent || exponent >= Precision) {
+    result += digits[0];
+    if (digits.size() > 1) result += separator + digits.substr(1);
+    result += "E" + std::to_string(exponent);
+  } else if (exponent < 0) {
+    result += "0";
+    result += separator;
+    result += std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  } else {
+    const auto whole = static_cast<std::size_t>(exponent) + 1;
+    if (digits.size() <= whole) {
+      result += digits + std::string(whole - digits.size(), '0');
+    } else {
+      result += digits.substr(0, whole) + separator + digits.substr(whole);
+    }
+  }
+  return result;
+}
+
+char DecimalSeparator() { return separatorSetting().load(); }
+
+void SetDecimalSeparator(char Separator) { separatorSetting().store(Separator); }
+
+std::string ExtractFileDir(std::string_view FileName) {
+  const std::size_t last = FileName.rfind(PathDelim);
+  if (last == std::string_view::npos) return {};
+  const bool keepSeparator = last == 0 || FileName[last - 1] == PathDelim;
+  return std::string(FileName.substr(0, keepSeparator ? last + 1 : last));
+}
+
+std::string ParamStr(int Index) {
+  if (Index < 0) return {};
+  if (Index == 0) {
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : executable.string();
+  }
+  std::ifstream commandLine("/proc/self/cmdline", std::ios::binary);
+  std::string argument;
+  for (int i = 0; std::getline(commandLine, argument, '\0'); ++i) {
+    if (i == Index) return argument;
+  }
+  return {};
+}
