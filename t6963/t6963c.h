@@ -45,6 +45,8 @@ inline constexpr std::uint8_t ModeEcp = 0x60;
 inline constexpr std::uint8_t ModeEpp = 0x80;
 inline constexpr std::uint8_t ModeTest = 0xC0;
 inline constexpr std::uint8_t ModeConfig = 0xE0;
+inline constexpr std::uint8_t FifoEmpty = 0x01;  // read-only status bits of the ECR
+inline constexpr std::uint8_t FifoFull = 0x02;
 }  // namespace ecr
 
 // Status word bits, read from the data lines with C/D high.
@@ -101,7 +103,28 @@ inline constexpr std::uint8_t ScreenCopy = 0xE8;
 
 inline constexpr std::uint8_t BitReset = 0xF0;           // + bit number
 inline constexpr std::uint8_t BitSet = 0xF8;             // + bit number
+
+// Fields inside the command bytes and their parameters.
+inline constexpr std::uint8_t ModeCombineMask = 0x07;    // of ModeSet
+inline constexpr std::uint8_t DisplayFlagsMask = 0x0F;   // of DisplayMode
+inline constexpr std::uint8_t CursorLinesMask = 0x07;    // of CursorPattern: lines - 1
+inline constexpr std::uint8_t BitNumberMask = 0x07;      // of BitReset / BitSet
+inline constexpr std::uint8_t CursorXMask = 0x7F;
+inline constexpr std::uint8_t CursorYMask = 0x1F;
+inline constexpr std::uint8_t OffsetMask = 0x1F;
+inline constexpr int CgOffsetShift = 11;                 // CG RAM address = offset << 11 | code << 3 | row
+inline constexpr int CgCodeShift = 3;
+inline constexpr std::uint8_t FirstCgRamCode = 0x80;     // internal CG: codes from here come from CG RAM
 }  // namespace cmd
+
+// Text attribute bytes (graphic area in text attribute mode), one per text cell.
+namespace attr {
+inline constexpr std::uint8_t Normal = 0x00;
+inline constexpr std::uint8_t Inhibit = 0x03;
+inline constexpr std::uint8_t Reverse = 0x05;
+inline constexpr std::uint8_t Blink = 0x08;      // combinable with Reverse or Inhibit
+inline constexpr std::uint8_t KindMask = 0x07;   // Normal, Inhibit or Reverse
+}  // namespace attr
 
 // The module: 240x64 pixels, strapped for the 6x8 font.
 inline constexpr int Width = 240;
@@ -110,5 +133,7 @@ inline constexpr int FontWidth = 6;
 inline constexpr int FontHeight = 8;
 inline constexpr int Columns = Width / FontWidth;   // 40
 inline constexpr int TextRows = Height / FontHeight; // 8
+inline constexpr std::uint8_t PixelMask = 0x3F;     // graphic and glyph bytes show bits 5..0
+inline constexpr int LeftmostPixelBit = FontWidth - 1;  // bit 5
 
 }  // namespace t6963c

@@ -1,0 +1,150 @@
+// The port registers and bus cycles of the virtual display module (see module.h).
+#include "t6963/module.h"
+
+#include "t6963/controller.h"
+#include "t6963/seqlock.h"
+#include "t6963/t6963c.h"
+
+namespace t6963 {
+namespace {
+
+namespace ctl = t6963c::ctl;
+namespace ecr = t6963c::ecr;
+
+// What this port returns where nothing drives a value: no printer on the status inputs
+// (pulled up, BUSY inverted), the control register's unused top bits, an undecoded port.
+constexpr std::uint8_t StatusLinesIdle = 0x7F;
+constexpr std::uint8_t ControlReadsAsOne = 0xC0;
+constexpr std::uint8_t Undecoded = 0xFF;
+// The data lines have no pull-ups: undriven, they read 0x00.
+constexpr std::uint8_t FloatingLines = 0x00;
+
+bool portDrives(const BusState& bus) {
+  return (bus.ecr & ecr::ModeMask) != ecr::ModeByte || (bus.control & ctl::DirInput) == 0;
+}
+
+bool readCycle(std::uint8_t control) { return (control & ctl::Ce) != 0 && (control & ctl::Rd) != 0; }
+
+}  // namespace
+
+Module::Module(ModuleState& state) noexcept : state_(&state) {}
+
+std::uint8_t Module::read(std::uint16_t port) noexcept {
+  BusState& bus = state_->bus;
+  ++bus.accessCount;
+  switch (port) {
+    case t6963c::DataPort: return readData();
+    case t6963c::StatusPort: return StatusLinesIdle;
+    case t6963c::ControlPort: return static_cast<std::uint8_t>(bus.control | ControlReadsAsOne);
+    case t6963c::EcrPort: return static_cast<std::uint8_t>((bus.ecr & ~ecr::FifoFull) | ecr::FifoEmpty);
+    default: return Undecoded;
+  }
+}
+
+void Module::write(std::uint16_t port, std::uint8_t value) noexcept {
+  BusState& bus = state_->bus;
+  ++bus.accessCount;
+  switch (port) {
+    case t6963c::DataPort: bus.dataLatch = value; return;
+    case t6963c::ControlPort: writeControl(value); return;
+    case t6963c::EcrPort: writeEcr(value); return;
+    default: return;
+  }
+}
+
+std::uint8_t Module::readData() noexcept {
+  const BusState& bus = state_->bus;
+  const bool controllerDrives = readCycle(bus.control) && !isDisconnected(*state_);
+  if (portDrives(bus)) {
+    if (controllerDrives && (bus.ecr & ecr::ModeMask) != ecr::ModeByte) {
+      StateUpdate update(*state_);
+      recordViolation(ViolationKind::ReadWithoutByteMode, bus.dataLatch);
+    }
+    return bus.dataLatch;
+  }
+  if (!controllerDrives) return FloatingLines;
+  return (bus.control & ctl::Cd) != 0 ? detail::statusWord(*state_) : state_->controller.readLatch;
+}
+
+void Module::writeControl(std::uint8_t value) noexcept {
+  BusState& bus = state_->bus;
+  const std::uint8_t old = bus.control;
+  if (value == old) return;
+  bus.control = value;
+  if (!isDisconnected(*state_)) {
+    const auto released = static_cast<std::uint8_t>(old & ~value);
+    const bool chipEnabled = (old & ctl::Ce) != 0;
+    if ((released & ctl::Wr) != 0) {
+      if (chipEnabled) {
+        takeByte((old & ctl::Cd) != 0, old);
+      } else {
+        StateUpdate update(*state_);
+        recordViolation(ViolationKind::StrobeWithoutCe, bus.dataLatch);
+      }
+    }
+    if ((released & ctl::Rd) != 0) {
+      if (chipEnabled) {
+        endReadCycle((old & ctl::Cd) != 0);
+      } else {
+        StateUpdate update(*state_);
+        recordViolation(ViolationKind::StrobeWithoutCe, bus.dataLatch);
+      }
+    }
+  }
+  if (((old ^ value) & (ctl::Ce | ctl::Rd | ctl::DirInput)) != 0) updateContention();
+}
+
+void Module::writeEcr(std::uint8_t value) noexcept {
+  state_->bus.ecr = value;
+  updateContention();
+}
+
+void Module::updateContention() noexcept {
+  BusState& bus = state_->bus;
+  const bool both = portDrives(bus) && readCycle(bus.control) && !isDisconnected(*state_);
+  if (both && bus.contention == 0) {
+    StateUpdate update(*state_);
+    recordViolation(ViolationKind::BusContention, bus.dataLatch);
+  }
+  bus.contention = both ? 1 : 0;
+}
+
+// A write cycle ended with /WR released while /CE was asserted. `oldControl` is the
+// control register during the cycle.
+void Module::takeByte(bool command, std::uint8_t oldControl) noexcept {
+  BusState& bus = state_->bus;
+  const bool driven = (bus.ecr & ecr::ModeMask) != ecr::ModeByte || (oldControl & ctl::DirInput) == 0;
+  const std::uint8_t byte = driven ? bus.dataLatch : FloatingLines;
+  StateUpdate update(*state_);
+  if (detail::isBusy(*state_)) {
+    recordViolation(ViolationKind::WriteWhileBusy, byte);
+    return;
+  }
+  if (!command) {
+    detail::acceptData(*state_, byte);
+    return;
+  }
+  switch (detail::executeCommand(*state_, byte)) {
+    case detail::CommandResult::Executed: break;
+    case detail::CommandResult::RejectedInAutoMode: recordViolation(ViolationKind::CommandInAutoMode, byte); break;
+    case detail::CommandResult::Unknown: recordViolation(ViolationKind::UnknownCommand, byte); break;
+  }
+}
+
+void Module::endReadCycle(bool command) noexcept {
+  if (command || state_->controller.autoMode != AutoMode::Read) return;
+  StateUpdate update(*state_);
+  detail::finishDataRead(*state_);
+}
+
+// Called inside a StateUpdate.
+void Module::recordViolation(ViolationKind kind, std::uint8_t value) noexcept {
+  Violations& v = state_->violations;
+  const BusState& bus = state_->bus;
+  v.recent[v.total % ViolationHistorySize] =
+      ViolationRecord{bus.accessCount, kind, bus.control, bus.ecr, value};
+  ++v.counts[static_cast<std::size_t>(kind)];
+  ++v.total;
+}
+
+}  // namespace t6963

@@ -1,0 +1,64 @@
+// The bus side of the virtual display module: every port access of the parallel port at
+// t6963c::LptBase goes through Module::read / Module::write, which model the port's
+// registers and the 240x64 T6963C module behind it (8 KiB RAM, 6x8 font strap).
+//
+// Port: data latch; control register, whose bits 0, 1 and 3 the connector inverts (a 1
+// asserts /WR, /CE, /RD) and whose bit 5 turns the data lines to input; ECR with its mode
+// field. Only byte mode turns the lines around: in every other mode the port drives the
+// lines and a data read returns its own latch. The status register reads 0x7F (inputs
+// pulled up, BUSY inverted); the control register reads back with bits 6 and 7 set; the
+// ECR reads back with its FIFO-empty bit set. Other ports are not decoded: they read 0xFF
+// and ignore writes.
+//
+// Controller: bus cycles on strobe edges. A byte is taken when /WR is released while /CE
+// was asserted (C/D high: command, low: data); a read cycle drives the status (C/D high) or
+// the read latch (C/D low) onto the data lines while /CE and /RD are both asserted, and a
+// data read cycle in auto-read mode advances the address pointer when /RD is released.
+// Data bytes shift into a two-byte parameter register; a command takes the last one or two
+// bytes from it, so a missing parameter is whatever stood there before. After each command
+// the controller is busy for `settings.busyAccesses` port accesses: the status shows
+// neither ready bit, and bytes strobed in are ignored and counted. In auto mode the status
+// shows STA2 or STA3 and not STA0/STA1. Screen peek and copy need the address pointer in
+// the displayed part of the graphic area (columns 0..39 of its 64 rows); otherwise they set
+// STA6 and do nothing. Screen copy copies the displayed line from the pointer's column to
+// the end of the line. STA5 is always set; STA7 follows blinkPhaseOn().
+//
+// Not modelled: the FIFO, ECP and EPP machinery of the port (those modes act as SPP for
+// the data register), interrupts, the printer status lines, timing below one port access
+// (setup and hold times, a /WR pulse shorter than the chip needs), the busy time at the end
+// of each display line, the controller's /RESET and /HALT lines, the 8x8 font strap, RAM
+// above 8 KiB, and what the real chip does with undefined command bytes (they are ignored
+// and counted) or undefined mode-set combine codes (rendered as OR).
+//
+// One bus side at a time drives a state, as one program drives a real port; its updates
+// are nevertheless serialised with other writers (seqlock.h). read/write never throw.
+#pragma once
+
+#include <cstdint>
+
+#include "t6963/module_state.h"
+
+namespace t6963 {
+
+class Module {
+ public:
+  explicit Module(ModuleState& state) noexcept;
+
+  std::uint8_t read(std::uint16_t port) noexcept;
+  void write(std::uint16_t port, std::uint8_t value) noexcept;
+
+  ModuleState& state() noexcept { return *state_; }
+
+ private:
+  std::uint8_t readData() noexcept;
+  void writeControl(std::uint8_t value) noexcept;
+  void writeEcr(std::uint8_t value) noexcept;
+  void updateContention() noexcept;
+  void takeByte(bool command, std::uint8_t oldControl) noexcept;
+  void endReadCycle(bool command) noexcept;
+  void recordViolation(ViolationKind kind, std::uint8_t value) noexcept;
+
+  ModuleState* state_;
+};
+
+}  // namespace t6963

@@ -1,0 +1,153 @@
+// All of the virtual display module's state in one plain struct: the parallel port's
+// registers, the T6963C controller's registers, 8 KiB of display RAM, the settings a viewer
+// changes live, the protocol violations seen, and the words that keep readers tear-free.
+// It holds no pointers and is trivially copyable, so it can live in shared memory and be
+// copied whole. Behaviour lives elsewhere: the bus side in module.h, rendering in
+// renderer.h, the shared-memory segment in shared_module.h.
+//
+// Field guide for readers (tests, the viewer): registers and memory are read straight from
+// a ModuleState, e.g. `state.ram[addr]`, `state.controller.addressPointer`,
+// `state.controller.displayMode`, `state.violations.counts`. Fields are grouped by who
+// writes them:
+//   - `sequence`, `readerWaiting`: the tear-free read protocol (seqlock.h);
+//   - `settings`: written live by any process, read by the bus side at each use;
+//   - `bus`: port registers and line state, written by the bus side on every access,
+//     outside the sequence counter (they are single bytes and words of the port's wires);
+//   - `controller`, `violations`, `ram`, `powerOnGeneration`: changed only inside an
+//     update guarded by the sequence counter, so a consistent copy shows them together.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace t6963 {
+
+// The module carries 8 KiB of display RAM; the controller's upper address lines are not
+// connected, so every address is taken modulo RamSize.
+inline constexpr std::size_t RamSize = 0x2000;
+inline constexpr std::uint16_t RamAddressMask = RamSize - 1;
+
+// Default busy time after a command, in port accesses. The command is taken on the control
+// write that releases /WR; the test bench then writes control 0x00, reads and writes the
+// ECR, writes control 0x26 and 0x2E and reads the status on the sixth access after that
+// strobe. With four busy accesses its first poll already sees ready, with one access spare.
+inline constexpr std::uint32_t DefaultBusyAccesses = 4;
+
+// Time base of the blink condition (STA7): the port access counter. Half a blink period
+// lasts this many accesses, about half a second at the 1 us a real port access takes.
+// Zero disables blinking (STA7 stays at "normal display").
+inline constexpr std::uint32_t DefaultBlinkHalfPeriodAccesses = 1U << 19;
+
+// How many of the most recent violations are kept with their circumstances.
+inline constexpr std::size_t ViolationHistorySize = 8;
+
+enum class PowerOnContents : std::uint8_t { Random, Zero };
+
+enum class AutoMode : std::uint8_t { Off, Write, Read };
+
+enum class ViolationKind : std::uint8_t {
+  BusContention,        // the port drives the data lines while the controller drives them
+  StrobeWithoutCe,      // /WR or /RD released while /CE was not asserted
+  WriteWhileBusy,       // a data or command byte strobed in while the controller was busy
+  ReadWithoutByteMode,  // a controller read cycle read through a port not in byte mode
+  CommandInAutoMode,    // a command other than auto reset sent in auto mode
+  UnknownCommand,       // a command byte the controller does not decode
+};
+inline constexpr std::size_t ViolationKindCount = 6;
+
+// Settings of the module that a viewer or test changes while the bus side runs. Each is
+// one aligned word, written and read with atomic accesses.
+struct Settings {
+  std::uint32_t busyAccesses = DefaultBusyAccesses;
+  std::uint32_t blinkHalfPeriodAccesses = DefaultBlinkHalfPeriodAccesses;
+  // The cable is pulled: the module neither latches strobes nor drives the data lines, so
+  // a data read in byte mode returns 0x00 (the lines float low: no pull-ups on this port)
+  // and the status never becomes ready.
+  std::uint32_t disconnected = 0;
+};
+
+// The parallel port's registers as software wrote them, and the state of the bus.
+struct BusState {
+  std::uint8_t dataLatch = 0x00;  // output latch of the data register
+  std::uint8_t control = 0x00;    // control register (bits 0, 1, 3 inverted at the connector)
+  std::uint8_t ecr = 0x15;        // ECR: SPP mode; error interrupt, service and FIFO-empty bits set
+  std::uint8_t contention = 0;    // 1 while port and controller both drive the data lines
+  std::uint64_t accessCount = 0;  // port accesses so far: the module's time base
+};
+
+struct ControllerRegisters {
+  std::uint16_t addressPointer = 0;  // 16 bits; RAM is reached through RamAddressMask
+  std::uint16_t textHome = 0;
+  std::uint16_t graphicHome = 0;
+  std::uint8_t textArea = 0;         // bytes per text row
+  std::uint8_t graphicArea = 0;      // bytes per graphic row
+  std::uint8_t cursorX = 0;          // 0..127
+  std::uint8_t cursorY = 0;          // 0..31
+  std::uint8_t offset = 0;           // CG RAM block, 0..31
+  std::uint8_t modeSet = 0x80;       // last mode set command byte: CG select and combine mode
+  std::uint8_t displayMode = 0x90;   // last display mode command byte: 0x90 = all off
+  std::uint8_t cursorLines = 1;      // cursor height in lines from the bottom of the cell, 1..8
+  AutoMode autoMode = AutoMode::Off;
+  std::array<std::uint8_t, 2> parameters{};  // last two data bytes: [0] older, [1] newest
+  std::uint8_t parameterCount = 0;   // data bytes since the last command, at most 2
+  std::uint8_t readLatch = 0;        // what a data read cycle drives onto the lines
+  std::uint8_t peekCopyError = 0;    // STA6: 1 after a peek or copy outside the graphic area
+  std::uint8_t lastCommand = 0;      // last command byte taken
+  std::uint64_t busyUntilAccess = 0; // busy while bus.accessCount <= this
+};
+
+struct ViolationRecord {
+  std::uint64_t access = 0;  // bus.accessCount when it happened
+  ViolationKind kind = ViolationKind::BusContention;
+  std::uint8_t control = 0;  // control register at that moment
+  std::uint8_t ecr = 0;      // ECR at that moment
+  std::uint8_t value = 0;    // the byte involved: the byte strobed in, or the port's latch
+};
+
+struct Violations {
+  std::array<std::uint32_t, ViolationKindCount> counts{};  // indexed by ViolationKind
+  std::uint32_t total = 0;
+  // Ring of the last violations: the newest is recent[(total - 1) % ViolationHistorySize].
+  std::array<ViolationRecord, ViolationHistorySize> recent{};
+};
+
+struct alignas(64) ModuleState {
+  std::uint32_t sequence = 0;       // even: stable; odd: an update is in progress
+  std::uint32_t readerWaiting = 0;  // a reader asks writers to pause between updates
+  std::uint64_t powerOnGeneration = 0;  // counts power-ons since the state was created
+  Settings settings;
+  BusState bus;
+  ControllerRegisters controller;
+  Violations violations;
+  std::array<std::uint8_t, RamSize> ram{};
+};
+
+static_assert(std::is_trivially_copyable_v<ModuleState>);
+static_assert(std::is_standard_layout_v<ModuleState>);
+
+// Power-on reset of the module: controller registers to their power-on values (display
+// off, OR mode with the internal character generator, one-line cursor, all pointers and
+// areas zero, normal mode), violations cleared, RAM filled from `seed` (Random) or zeroed,
+// powerOnGeneration counted up. The parallel port's registers and the settings belong to
+// the PC and the viewer and are kept. Not synchronised: callers that share the state wrap
+// it in a StateUpdate (seqlock.h).
+void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed);
+
+// Live settings changes, safe while the bus side runs in another thread or process.
+void setBusyAccesses(ModuleState& state, std::uint32_t accesses);
+void setBlinkHalfPeriodAccesses(ModuleState& state, std::uint32_t accesses);
+void setDisconnected(ModuleState& state, bool disconnected);
+bool isDisconnected(const ModuleState& state);
+
+// Blink condition at the state's current access count: true in the normal-display phase.
+bool blinkPhaseOn(const ModuleState& state);
+
+// Short English names and descriptions, for status lines and test messages.
+std::string_view violationName(ViolationKind kind);
+std::string describe(const ViolationRecord& record);
+
+}  // namespace t6963
