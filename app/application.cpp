@@ -2,11 +2,16 @@
 #include "app/application.h"
 
 #include <QMessageBox>
+#include <cstdio>
 
 namespace kelvari {
 namespace {
 
 void showInMessageBox(const QString& message) {
+  if (QApplication::instance() == nullptr) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    return;
+  }
   QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(), message);
 }
 
@@ -17,7 +22,9 @@ Application::ExceptionDisplay& currentDisplay() {
 
 }  // namespace
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationVersion(QStringLiteral(KELVARI_VERSION));
+}
 
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {

@@ -14,11 +14,13 @@ namespace kelvari {
 
 class Application : public QApplication {
  public:
+  // Also sets the application version (the project's, 0.0.4.0).
   Application(int& argc, char** argv);
 
   bool notify(QObject* receiver, QEvent* event) override;
 
-  // Shows the exception's message; by default in a modal error message box.
+  // Shows the exception's message; by default in a modal error message box (on standard
+  // error when there is no application object).
   static void ShowException(const std::exception& error);
   // Shows the exception in flight; call only inside a catch block.
   static void ShowCurrentException();

@@ -1,0 +1,38 @@
+// The window's text converted to the display's 8-bit code page.
+#include <gtest/gtest.h>
+
+#include "app/ansi_text.h"
+
+namespace kelvari::test {
+namespace {
+
+struct AnsiCase {
+  const char* name;
+  const char* utf8;
+  QByteArray expected;
+};
+
+class AnsiText : public testing::TestWithParam<AnsiCase> {};
+
+TEST_P(AnsiText, EncodesAsWindows1252) {
+  EXPECT_EQ(toWindows1252(QString::fromUtf8(GetParam().utf8)).toHex(' '), GetParam().expected.toHex(' '));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, AnsiText,
+    testing::Values(AnsiCase{"Empty", "", QByteArray()}, AnsiCase{"Ascii", "Set XY", QByteArray("Set XY")},
+                    AnsiCase{"InitialText", "Jotain tekstiä", QByteArray("Jotain teksti\xE4")},
+                    AnsiCase{"FinnishCapitals", "ÄÖÅ", QByteArray("\xC4\xD6\xC5")},
+                    AnsiCase{"EuroSignIsInTheUpperControlRange", "€", QByteArray("\x80")},
+                    AnsiCase{"MissingCharacterBecomesSubstitute", "a中b", QByteArray("a\x1A" "b")}),
+    [](const testing::TestParamInfo<AnsiCase>& caseInfo) { return std::string(caseInfo.param.name); });
+
+TEST(AnsiText, InitialTextIsFourteenBytesEndingInAUmlaut) {
+  const QByteArray bytes = toWindows1252(QStringLiteral("Jotain tekstiä"));
+  ASSERT_EQ(bytes.size(), 14);
+  EXPECT_EQ(static_cast<unsigned char>(bytes.back()), 0xE4);
+  EXPECT_EQ(bytes.constData()[14], '\0');
+}
+
+}  // namespace
+}  // namespace kelvari::test
