@@ -1,0 +1,327 @@
+// The test bench end to end: the main window's buttons pressed offscreen, through the real
+// port component, the real DLPortIO.dll and the virtual display module in a shared-memory
+// segment of this test's own. Checked: the controller's registers and memory, the protocol
+// violations the module counted (none), and the rendered frame against golden frames.
+// Set KELVARI_UPDATE_GOLDEN=1 to write the golden frames anew (then inspect them).
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+#include "app/lcd_operations.h"
+#include "app/start_up.h"
+#include "gui_support.h"
+#include "port_trace.h"
+#include "t6963/renderer.h"
+#include "t6963/shared_module.h"
+#include "winapi/fake.h"
+#include "winapi/toolkit.h"
+
+namespace kelvari::test {
+namespace {
+
+const std::string segmentName = "/kelvari-app-e2e-" + std::to_string(getpid());
+
+class EndToEnd : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    t6963::SharedModule::remove(segmentName);
+    setenv("DLPORTIO_LCD_SEGMENT", segmentName.c_str(), 1);
+    setenv("DLPORTIO_LCD_POWERON", "zero", 1);
+    unsetenv("DLPORTIO_BACKEND");
+    unsetenv("DLPORTIO_LCD_DISCONNECTED");
+    unsetenv("DLPORTIO_LCD_BUSY");
+    module_ = std::make_unique<t6963::SharedModule>(t6963::SharedModule::open(segmentName, t6963::PowerOnContents::Zero));
+  }
+  static void TearDownTestSuite() {
+    module_.reset();
+    t6963::SharedModule::remove(segmentName);
+  }
+
+  void SetUp() override {
+    module_->powerCycle(t6963::PowerOnContents::Zero);
+    t6963::setDisconnected(module_->state(), false);
+    winapi::fake::reset();
+    windows_ = std::make_unique<MainWindows>();
+    click("StartLPTDriver_Button1");
+    ASSERT_EQ(textIn("StartLPTDriver_Edit1"), "OK");
+  }
+  void TearDown() override {
+    windows_.reset();
+    winapi::fake::reset();
+  }
+
+  template <typename Widget = QWidget>
+  Widget* control(const char* name) {
+    return windows_->form1().findChild<Widget*>(QString::fromUtf8(name));
+  }
+  void click(const char* name) { QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton); }
+  void type(const char* name, const QString& text) { control<QLineEdit>(name)->setText(text); }
+  QString textIn(const char* name) { return control<QLineEdit>(name)->text(); }
+  void initialise() {
+    click("InitLCD_Button1");
+    ASSERT_EQ(textIn("InitLCD_Edit1"), "OK");
+  }
+
+  static t6963::ModuleState snapshot() { return module_->snapshot(); }
+  static std::string frameText(const t6963::ModuleState& state) {
+    return t6963::frameToText(t6963::render(state, true));
+  }
+
+  static inline std::unique_ptr<t6963::SharedModule> module_;
+  std::unique_ptr<MainWindows> windows_;
+};
+
+TEST_F(EndToEnd, StartLptDriverLoadsTheLibraryFromTheProgramsFolder) {
+  EXPECT_TRUE(windows_->form1().DLPortIO1->ActiveHW());
+  EXPECT_EQ(windows_->form1().DLPortIO1->DriverPath(), ExtractFileDir(ParamStr(0)));
+  EXPECT_EQ(winapi::fake::loadedLibraries(), 1);
+  EXPECT_EQ(snapshot().bus.accessCount, 0u) << "opening the driver must not touch a port";
+}
+
+TEST_F(EndToEnd, InitLcdSetsUpTheControllerWithoutTouchingMemory) {
+  module_->state().ram[0x0005] = 0x33;
+  module_->state().ram[0x0205] = 0x2A;
+  initialise();
+  const t6963::ModuleState state = snapshot();
+  EXPECT_EQ(state.controller.textHome, 0x0000);
+  EXPECT_EQ(state.controller.textArea, 40);
+  EXPECT_EQ(state.controller.graphicHome, 0x0200);
+  EXPECT_EQ(state.controller.graphicArea, 40);
+  EXPECT_EQ(state.controller.modeSet, 0x80);
+  EXPECT_EQ(state.controller.cursorLines, 8);
+  EXPECT_EQ(state.controller.cursorX, 0);
+  EXPECT_EQ(state.controller.cursorY, 0);
+  EXPECT_EQ(state.controller.displayMode, 0x9F);
+  EXPECT_EQ(state.controller.addressPointer, 0x0000);
+  EXPECT_EQ(state.ram[0x0005], 0x33);
+  EXPECT_EQ(state.ram[0x0205], 0x2A);
+  EXPECT_EQ(state.violations.total, 0u);
+}
+
+TEST_F(EndToEnd, DisconnectedDisplayGivesOneErrorAndAnEmptyBoxThenRecovers) {
+  t6963::setDisconnected(module_->state(), true);
+  {
+    ShownExceptions shown;
+    click("InitLCD_Button1");
+    ASSERT_EQ(shown.messages().size(), 1);
+    EXPECT_TRUE(shown.messages()[0].contains("did not report ready")) << shown.messages()[0].toStdString();
+    EXPECT_EQ(textIn("InitLCD_Edit1"), "");
+
+    click("ClearLCDGraph_Button1");
+    EXPECT_EQ(shown.messages().size(), 2) << "a long operation stops at its first unanswered byte";
+  }
+  EXPECT_EQ(snapshot().controller.displayMode, 0x90);
+
+  t6963::setDisconnected(module_->state(), false);
+  initialise();
+  EXPECT_EQ(snapshot().controller.displayMode, 0x9F);
+}
+
+TEST_F(EndToEnd, ConversionErrorSendsNothing) {
+  initialise();
+  const std::uint64_t before = snapshot().bus.accessCount;
+  type("SetLCDPixel_Edit2", "y");
+  ShownExceptions shown;
+  click("SetLCDPixel_Button1");
+  EXPECT_EQ(shown.messages(), QStringList({"'y' is not a valid integer value"}));
+  EXPECT_EQ(snapshot().bus.accessCount, before);
+}
+
+TEST_F(EndToEnd, PointerAndCursorLandWhereTheArithmeticSays) {
+  initialise();
+  type("SetXY_Edit1", "0");
+  type("SetXY_Edit2", "40");
+  click("SetXY_Button");
+  EXPECT_EQ(snapshot().controller.addressPointer, 40);
+  type("SetXY_Edit1", "-1");
+  type("SetXY_Edit2", "0");
+  click("SetXY_Button");
+  EXPECT_EQ(snapshot().controller.addressPointer, 0xFFD8);
+  type("SetLCDCursor_Edit1", "2");
+  type("SetLCDCursor_Edit2", "300");
+  click("SetLCDCursor_Button");
+  EXPECT_EQ(snapshot().controller.cursorX, 0x2C);
+  EXPECT_EQ(snapshot().controller.cursorY, 2);
+  EXPECT_EQ(snapshot().violations.total, 0u);
+}
+
+TEST_F(EndToEnd, PrintedTextRunsOnIntoTheNextRowWithoutWrappingLogic) {
+  initialise();
+  click("ClearLCDText_Button1");
+  EXPECT_EQ(snapshot().controller.addressPointer, 0x0140);
+  click("SetXY_Button");
+  type("PrintLCDText_Edit1", QString(40, 'a') + "B");
+  click("PrintLCDText_Button1");
+  const t6963::ModuleState state = snapshot();
+  EXPECT_EQ(state.ram[39], 'a' - 32);
+  EXPECT_EQ(state.ram[40], 'B' - 32);
+  EXPECT_EQ(state.ram[41], 0);
+}
+
+TEST_F(EndToEnd, TextPastTheTextAreaRunsIntoGraphicMemory) {
+  initialise();
+  type("SetXY_Edit1", "12");
+  type("SetXY_Edit2", "31");  // 12 * 40 + 31 = 511, one cell before the graphic home
+  click("SetXY_Button");
+  type("PrintLCDText_Edit1", "AB");
+  click("PrintLCDText_Button1");
+  EXPECT_EQ(snapshot().ram[0x01FF], 'A' - 32);
+  EXPECT_EQ(snapshot().ram[0x0200], 'B' - 32);
+}
+
+TEST_F(EndToEnd, DisplayModeFollowsAllFourCheckBoxes) {
+  initialise();
+  for (const char* box : {"Mode_CheckBox1", "Mode_CheckBox2", "Mode_CheckBox3", "Mode_CheckBox4"}) click(box);
+  EXPECT_EQ(snapshot().controller.displayMode, 0x90);
+  click("Mode_CheckBox4");
+  EXPECT_EQ(snapshot().controller.displayMode, 0x94);
+  click("Mode_CheckBox3");
+  EXPECT_EQ(snapshot().controller.displayMode, 0x9C);
+}
+
+TEST_F(EndToEnd, CharacterSetLeavesGraphicsOffAndTheCheckBoxesAsTheyWere) {
+  initialise();
+  click("CharGenROM_Button1");
+  const t6963::ModuleState state = snapshot();
+  EXPECT_EQ(state.controller.displayMode, 0x97);
+  EXPECT_TRUE(control<QCheckBox>("Mode_CheckBox3")->isChecked());
+  for (int cell = 0; cell < 320; ++cell) ASSERT_EQ(state.ram[static_cast<std::size_t>(cell)], (9 + cell) % 127) << cell;
+}
+
+TEST_F(EndToEnd, PixelsAreOnlyEverSet) {
+  initialise();
+  click("ClearLCDGraph_Button1");
+  click("Pixels_Button1");
+  const std::string once = frameText(snapshot());
+  click("Pixels_Button1");
+  EXPECT_EQ(frameText(snapshot()), once);
+}
+
+TEST_F(EndToEnd, SquarePastTheCornerRunsBeyondTheGraphicArea) {
+  initialise();
+  click("ClearLCDGraph_Button1");
+  type("Nelio_Edit1", "230");
+  type("Nelio_Edit2", "50");
+  click("Nelio_Button1");
+  const t6963::ModuleState state = snapshot();
+  // Row 64 starts at 0x0200 + 64 * 40 = 0x0C00: beyond the graphic area.
+  EXPECT_NE(state.ram[0x0C00 + 230 / 6], 0);
+  // x = 240 wraps onto the start of the next row: pixel (0, 51) is set.
+  EXPECT_EQ(state.ram[0x0200 + 51 * 40] & 0x20, 0x20);
+  EXPECT_EQ(state.violations.total, 0u);
+}
+
+// Golden frames: the buttons of the text and graphic groups pressed from a zeroed module.
+class GoldenFrame;
+struct FrameCase {
+  const char* name;
+  std::function<void(GoldenFrame&)> presses;
+};
+void PrintTo(const FrameCase& frameCase, std::ostream* out) { *out << frameCase.name; }
+
+class GoldenFrame : public EndToEnd, public testing::WithParamInterface<FrameCase> {
+ public:
+  void press(const char* name) { click(name); }
+  void enter(const char* name, const char* text) { type(name, QString::fromUtf8(text)); }
+};
+
+std::vector<std::string> linesOf(std::istream&& in) {
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Empty when equal, else the first differing pixel row of both.
+std::string firstDifference(const std::vector<std::string>& actual, const std::vector<std::string>& golden) {
+  for (std::size_t row = 0; row < std::max(actual.size(), golden.size()); ++row) {
+    const std::string a = row < actual.size() ? actual[row] : "(none)";
+    const std::string g = row < golden.size() ? golden[row] : "(none)";
+    if (a != g) return "row " + std::to_string(row) + "\n  actual: " + a + "\n  golden: " + g;
+  }
+  return "";
+}
+
+TEST_P(GoldenFrame, MatchesTheRecordedFrame) {
+  initialise();
+  click("ClearLCDText_Button1");
+  click("ClearLCDGraph_Button1");
+  click("SetXY_Button");
+  GetParam().presses(*this);
+  const t6963::ModuleState state = snapshot();
+  EXPECT_EQ(state.violations.total, 0u);
+
+  const std::string path = std::string(KELVARI_TEST_DATA "/app/frame_") + GetParam().name + ".txt";
+  const std::string frame = frameText(state);
+  if (std::getenv("KELVARI_UPDATE_GOLDEN") != nullptr) std::ofstream(path) << frame;
+  const std::string difference = firstDifference(linesOf(std::istringstream(frame)), linesOf(std::ifstream(path)));
+  EXPECT_EQ(difference, "") << "frame differs from " << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Buttons, GoldenFrame,
+    testing::Values(
+        FrameCase{"cleared", [](GoldenFrame&) {}},
+        FrameCase{"print_text",
+                  [](GoldenFrame& g) { g.press("PrintLCDText_Button1"); }},
+        FrameCase{"put_byte_last_cell",
+                  [](GoldenFrame& g) {
+                    g.enter("SetXY_Edit1", "7");
+                    g.enter("SetXY_Edit2", "39");
+                    g.press("SetXY_Button");
+                    g.press("PutByte_Button1");
+                  }},
+        FrameCase{"character_set", [](GoldenFrame& g) { g.press("CharGenROM_Button1"); }},
+        FrameCase{"pixel_corners",
+                  [](GoldenFrame& g) {
+                    g.press("SetLCDPixel_Button1");
+                    g.enter("SetLCDPixel_Edit1", "239");
+                    g.enter("SetLCDPixel_Edit2", "63");
+                    g.press("SetLCDPixel_Button1");
+                    g.enter("SetLCDPixel_Edit1", "240");
+                    g.enter("SetLCDPixel_Edit2", "10");
+                    g.press("SetLCDPixel_Button1");
+                  }},
+        FrameCase{"square",
+                  [](GoldenFrame& g) {
+                    g.enter("Nelio_Edit1", "100");
+                    g.enter("Nelio_Edit2", "20");
+                    g.press("Nelio_Button1");
+                  }},
+        FrameCase{"square_wrapped",
+                  [](GoldenFrame& g) {
+                    g.enter("Nelio_Edit1", "230");
+                    g.enter("Nelio_Edit2", "50");
+                    g.press("Nelio_Button1");
+                  }},
+        FrameCase{"pixels", [](GoldenFrame& g) { g.press("Pixels_Button1"); }},
+        FrameCase{"text_over_pixels",
+                  [](GoldenFrame& g) {
+                    g.press("Pixels_Button1");
+                    g.press("SetXY_Button");
+                    g.press("PrintLCDText_Button1");
+                  }},
+        FrameCase{"text_over_pixels_graphics_off",
+                  [](GoldenFrame& g) {
+                    g.press("Pixels_Button1");
+                    g.press("SetXY_Button");
+                    g.press("PrintLCDText_Button1");
+                    g.press("Mode_CheckBox3");
+                  }},
+        FrameCase{"text_after_pixels_lands_in_graphic_memory",
+                  [](GoldenFrame& g) {
+                    g.press("Pixels_Button1");
+                    g.press("PrintLCDText_Button1");
+                  }}),
+    [](const testing::TestParamInfo<FrameCase>& caseInfo) { return std::string(caseInfo.param.name); });
+
+}  // namespace
+}  // namespace kelvari::test
