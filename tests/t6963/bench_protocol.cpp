@@ -1,0 +1,105 @@
+#include "bench_protocol.h"
+
+#include "t6963/t6963c.h"
+
+namespace t6963::testing {
+namespace {
+
+using namespace t6963c;
+
+constexpr std::uint8_t Released = 0x00;
+constexpr std::uint8_t StatusSelect = ctl::DirInput | ctl::Cd | ctl::Ce;
+constexpr std::uint8_t DataSelect = ctl::DirInput | ctl::Ce;
+constexpr std::uint8_t DataPulse[] = {Released, ctl::Ce, ctl::Ce | ctl::Wr, ctl::Ce, Released};
+constexpr std::uint8_t CommandPulse[] = {ctl::Cd, ctl::Cd | ctl::Ce, ctl::Cd | ctl::Ce | ctl::Wr, ctl::Cd | ctl::Ce, Released};
+
+// The wire values the bench sends, as its protocol lists them.
+static_assert(StatusSelect == 0x26 && (StatusSelect | ctl::Rd) == 0x2E);
+static_assert(DataPulse[1] == 0x02 && DataPulse[2] == 0x03 && CommandPulse[0] == 0x04 && CommandPulse[2] == 0x07);
+
+}  // namespace
+
+void BenchProtocol::toByteMode() {
+  const std::uint8_t ecrValue = module_.read(EcrPort);
+  module_.write(EcrPort, static_cast<std::uint8_t>((ecrValue & ecr::KeepMask) | ecr::ModeByte));
+}
+
+std::uint8_t BenchProtocol::pollStatus() {
+  module_.write(ControlPort, StatusSelect);
+  module_.write(ControlPort, StatusSelect | ctl::Rd);
+  const std::uint8_t status = module_.read(DataPort);
+  module_.write(ControlPort, StatusSelect);
+  return status;
+}
+
+std::optional<int> BenchProtocol::waitFor(std::uint8_t mask) {
+  toByteMode();
+  std::optional<int> polls;
+  for (int poll = 1; poll <= PollLimit; ++poll) {
+    if ((pollStatus() & mask) == mask) {
+      polls = poll;
+      break;
+    }
+  }
+  module_.write(ControlPort, Released);
+  return polls;
+}
+
+std::optional<int> BenchProtocol::waitReady() { return waitFor(sta::Ready); }
+
+void BenchProtocol::dataCycle(std::uint8_t value) {
+  module_.write(DataPort, value);
+  for (std::uint8_t control : DataPulse) module_.write(ControlPort, control);
+}
+
+void BenchProtocol::commandCycle(std::uint8_t value) {
+  module_.write(DataPort, value);
+  for (std::uint8_t control : CommandPulse) module_.write(ControlPort, control);
+}
+
+bool BenchProtocol::data(std::uint8_t value) {
+  if (!waitReady()) return false;
+  dataCycle(value);
+  return true;
+}
+
+bool BenchProtocol::command(std::uint8_t value) {
+  if (!waitReady()) return false;
+  commandCycle(value);
+  return true;
+}
+
+bool BenchProtocol::autoData(std::uint8_t value) {
+  if (!waitFor(sta::AutoWriteOk)) return false;
+  dataCycle(value);
+  return true;
+}
+
+std::uint8_t BenchProtocol::readCycle() {
+  toByteMode();
+  module_.write(ControlPort, DataSelect);
+  module_.write(ControlPort, DataSelect | ctl::Rd);
+  const std::uint8_t value = module_.read(DataPort);
+  module_.write(ControlPort, DataSelect);
+  module_.write(ControlPort, Released);
+  return value;
+}
+
+std::uint8_t BenchProtocol::statusNow() {
+  toByteMode();
+  const std::uint8_t status = pollStatus();
+  module_.write(ControlPort, Released);
+  return status;
+}
+
+std::optional<std::uint8_t> BenchProtocol::readData() {
+  if (!waitReady()) return std::nullopt;
+  return readCycle();
+}
+
+std::optional<std::uint8_t> BenchProtocol::autoReadData() {
+  if (!waitFor(sta::AutoReadOk)) return std::nullopt;
+  return readCycle();
+}
+
+}  // namespace t6963::testing
