@@ -140,7 +140,7 @@ void resetLibraries() {
   const std::lock_guard lock(libraryMutex);
   LibraryState fresh;
   fresh.loaded = std::move(libraries.loaded);  // still loaded: keep accepting their handles
-  fresh.nextId = libraries.nextId;
+  for (auto& entry : fresh.loaded) entry.second.id = fresh.nextId++;
   libraries = std::move(fresh);
 }
 
