@@ -1,0 +1,61 @@
+// The port library's own settings, read once from the environment when the library is
+// loaded. Every value is checked; a bad one is reported in one clear line and its default
+// is used instead, so a typing error never leaves the library without a backend. A
+// variable set to the empty text counts as unset.
+//
+//   DLPORTIO_BACKEND           "lcd" (default): the virtual display module;
+//                              an absolute path such as /dev/port: real ports on that file
+//   DLPORTIO_LCD_SEGMENT       shared-memory name of the virtual module, "/name"
+//                              (default: the per-user name of the module)
+//   DLPORTIO_LCD_POWERON       "random" (default) or "zero": display memory when the
+//                              segment is created
+//   DLPORTIO_LCD_DISCONNECTED  "1": the module never answers; "0": it answers
+//                              (unset: left as the segment has it)
+//   DLPORTIO_LCD_BUSY          busy time after each command, in port accesses, 0..1000000
+//                              (unset: left as the segment has it)
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "t6963/module_state.h"
+
+namespace portlib {
+
+inline constexpr const char* EnvBackend = "DLPORTIO_BACKEND";
+inline constexpr const char* EnvSegment = "DLPORTIO_LCD_SEGMENT";
+inline constexpr const char* EnvPowerOn = "DLPORTIO_LCD_POWERON";
+inline constexpr const char* EnvDisconnected = "DLPORTIO_LCD_DISCONNECTED";
+inline constexpr const char* EnvBusy = "DLPORTIO_LCD_BUSY";
+
+inline constexpr std::uint32_t MaxBusyAccesses = 1'000'000;
+
+enum class BackendKind { VirtualModule, Device };
+
+struct Settings {
+  BackendKind backend = BackendKind::VirtualModule;
+  std::string devicePath;                 // the device file of BackendKind::Device
+  std::string segmentName;                // empty: the module's default name
+  t6963::PowerOnContents powerOn = t6963::PowerOnContents::Random;
+  std::optional<bool> disconnected;       // unset: keep the segment's setting
+  std::optional<std::uint32_t> busyAccesses;
+};
+
+// Looks a variable up: its value, or null when it is not set (as std::getenv).
+using EnvironmentLookup = std::function<const char*(const char* name)>;
+// Receives one line of diagnostics, without the trailing newline; the sink adds the name
+// of the program or library it speaks for.
+using DiagnosticSink = std::function<void(std::string_view line)>;
+
+Settings readSettings(const EnvironmentLookup& lookup, const DiagnosticSink& report);
+
+// A POSIX shared-memory name as the virtual module takes it: "/name", no further '/'.
+bool isSegmentName(std::string_view text);
+
+// The segment name the virtual module uses under the given settings.
+std::string segmentNameOf(const Settings& settings);
+
+}  // namespace portlib

@@ -1,0 +1,28 @@
+// The default backend: the virtual display module in its shared-memory segment. Every
+// port access goes straight to the module's bus side; nothing is buffered or locked.
+#pragma once
+
+#include <memory>
+
+#include "portlib/port_backend.h"
+#include "portlib/settings.h"
+#include "t6963/module.h"
+#include "t6963/shared_module.h"
+
+namespace portlib {
+
+class VirtualModuleBackend final : public PortBackend {
+ public:
+  // Attaches to (or creates) the segment the settings name and applies the module
+  // settings they carry. Throws std::system_error when the segment cannot be used.
+  explicit VirtualModuleBackend(const Settings& settings);
+
+  std::uint8_t read(std::uint16_t port) noexcept override;
+  void write(std::uint16_t port, std::uint8_t value) noexcept override;
+
+ private:
+  t6963::SharedModule shared_;
+  t6963::Module module_;
+};
+
+}  // namespace portlib

@@ -1,0 +1,112 @@
+// Real-port access through a device file, driven on regular files in a temporary folder
+// (never on real ports) and on /dev/full, whose writes always fail.
+#include "portlib/device_backend.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "portlib/port_access.h"
+#include "t6963/t6963c.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+std::vector<unsigned char> contentsOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class DeviceBackendTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<portlib::PortBackend> openBackend(const std::string& path) {
+    return portlib::DeviceBackend::open(path, [this](std::string_view line) { lines.emplace_back(line); });
+  }
+  std::string pathOf(const char* name) const { return dir.filePath(name).toStdString(); }
+
+  QTemporaryDir dir;
+  std::vector<std::string> lines;
+};
+
+TEST_F(DeviceBackendTest, WritesLandAtThePortOffsetAndReadsReturnThem) {
+  const auto path = pathOf("ports");
+  std::ofstream(path, std::ios::binary).close();
+  auto backend = openBackend(path);
+
+  backend->write(t6963c::DataPort, 0xA5);
+  portlib::writeValue<std::uint16_t>(*backend, t6963c::ControlPort, 0x2E26);
+  backend->write(0x0000, 0x7F);
+
+  const auto bytes = contentsOf(path);
+  ASSERT_THAT(bytes, SizeIs(t6963c::ControlPort + 2));
+  EXPECT_EQ(bytes[0x0000], 0x7F);
+  EXPECT_EQ(bytes[t6963c::DataPort], 0xA5);
+  EXPECT_EQ(bytes[t6963c::StatusPort], 0x00);
+  EXPECT_EQ(bytes[t6963c::ControlPort], 0x26);
+  EXPECT_EQ(bytes[t6963c::ControlPort + 1], 0x2E);
+
+  EXPECT_EQ(backend->read(t6963c::DataPort), 0xA5);
+  EXPECT_EQ(portlib::readValue<std::uint16_t>(*backend, t6963c::ControlPort), 0x2E26);
+  EXPECT_THAT(lines, IsEmpty());
+}
+
+TEST_F(DeviceBackendTest, ReadsWhatTheFileAlreadyHoldsAndZeroPastItsEnd) {
+  const auto path = pathOf("ports");
+  std::vector<char> image(0x400, 0);
+  image[0x379] = static_cast<char>(0xD8);
+  std::ofstream(path, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
+  auto backend = openBackend(path);
+
+  EXPECT_EQ(backend->read(t6963c::StatusPort), 0xD8);
+  EXPECT_EQ(backend->read(t6963c::EcrPort), 0x00);  // beyond the end of the file
+  EXPECT_THAT(lines, IsEmpty());
+}
+
+struct UnopenableRow {
+  const char* name;
+  const char* entry;  // path inside the temporary folder; "" is the folder itself
+};
+
+class DeviceBackendUnopenable : public DeviceBackendTest, public ::testing::WithParamInterface<UnopenableRow> {};
+
+TEST_P(DeviceBackendUnopenable, GivesTheSilentBackendAndOneClearLine) {
+  const auto path = pathOf(GetParam().entry);
+  auto backend = openBackend(path);
+
+  ASSERT_THAT(lines, SizeIs(1));
+  EXPECT_THAT(lines[0], HasSubstr(path));
+  EXPECT_THAT(lines[0], HasSubstr("0x00"));
+  backend->write(t6963c::DataPort, 0x03);
+  EXPECT_EQ(backend->read(t6963c::DataPort), 0x00);
+  EXPECT_THAT(lines, SizeIs(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DeviceBackendUnopenable,
+                         ::testing::Values(UnopenableRow{"MissingFile", "no-such-device"},
+                                           UnopenableRow{"MissingFolder", "no-such-folder/port"},
+                                           UnopenableRow{"Directory", ""}),
+                         [](const auto& rowInfo) { return rowInfo.param.name; });
+
+TEST_F(DeviceBackendTest, FailedAccessesAreReportedOnceAndDoNotStopLaterOnes) {
+  auto backend = openBackend("/dev/full");
+  ASSERT_THAT(lines, IsEmpty());
+
+  backend->write(t6963c::DataPort, 0x01);
+  backend->write(t6963c::ControlPort, 0x02);
+  EXPECT_EQ(backend->read(t6963c::DataPort), 0x00);
+
+  EXPECT_THAT(lines, ElementsAre(HasSubstr("0x378")));
+  EXPECT_THAT(lines[0], HasSubstr("/dev/full"));
+}
+
+}  // namespace

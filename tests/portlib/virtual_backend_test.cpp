@@ -1,0 +1,112 @@
+// The virtual display module as a backend: the segment the settings name, its settings
+// applied only when given, and a segment that cannot be used replaced by the silent backend.
+#include "portlib/virtual_backend.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "portlib/backend_factory.h"
+#include "portlib/port_access.h"
+#include "t6963/t6963c.h"
+#include "test_segment.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+portlib::Settings settingsFor(const portlib_test::TestSegment& segment) {
+  portlib::Settings settings;
+  settings.segmentName = segment.name();
+  settings.powerOn = t6963::PowerOnContents::Zero;
+  return settings;
+}
+
+TEST(VirtualModuleBackend, WritesReachTheModuleInTheNamedSegment) {
+  portlib_test::TestSegment segment;
+  portlib::VirtualModuleBackend backend(settingsFor(segment));
+  backend.write(t6963c::DataPort, 0xC3);
+  EXPECT_EQ(backend.read(t6963c::DataPort), 0xC3);  // SPP mode: the port's own latch
+
+  auto view = t6963::SharedModule::open(segment.name());
+  EXPECT_EQ(view.state().bus.dataLatch, 0xC3);
+  EXPECT_EQ(view.state().ram[0x0100], 0x00);  // created with zeroed RAM
+  EXPECT_EQ(portlib::readByte(backend, 0x0100), 0xFF);  // a port the module does not decode
+}
+
+TEST(VirtualModuleBackend, GivenSettingsAreAppliedAndUnsetOnesLeaveTheSegmentAsItWas) {
+  portlib_test::TestSegment segment;
+  auto settings = settingsFor(segment);
+  settings.disconnected = true;
+  settings.busyAccesses = 77;
+  { portlib::VirtualModuleBackend first(settings); }
+
+  auto view = t6963::SharedModule::open(segment.name());
+  EXPECT_TRUE(t6963::isDisconnected(view.state()));
+  EXPECT_EQ(view.state().settings.busyAccesses, 77u);
+
+  { portlib::VirtualModuleBackend second(settingsFor(segment)); }
+  EXPECT_TRUE(t6963::isDisconnected(view.state()));
+  EXPECT_EQ(view.state().settings.busyAccesses, 77u);
+
+  settings.disconnected = false;
+  settings.busyAccesses = 0;
+  { portlib::VirtualModuleBackend third(settings); }
+  EXPECT_FALSE(t6963::isDisconnected(view.state()));
+  EXPECT_EQ(view.state().settings.busyAccesses, 0u);
+}
+
+TEST(VirtualModuleBackend, AttachingKeepsWhatTheModuleHeld) {
+  portlib_test::TestSegment segment;
+  {
+    auto creator = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+    creator.state().ram[0x1234] = 0xA5;
+  }
+  auto settings = settingsFor(segment);
+  settings.powerOn = t6963::PowerOnContents::Random;
+  portlib::VirtualModuleBackend backend(settings);
+  EXPECT_EQ(t6963::SharedModule::open(segment.name()).state().ram[0x1234], 0xA5);
+}
+
+TEST(BackendFactory, AnUnusableSegmentIsReportedOnceAndAnswersZero) {
+  portlib_test::TestSegment segment;
+  const int fd = shm_open(segment.name().c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 100), 0);  // not the module's size
+  close(fd);
+
+  std::vector<std::string> lines;
+  auto backend = portlib::createBackend(settingsFor(segment), [&](std::string_view line) { lines.emplace_back(line); });
+  ASSERT_THAT(lines, SizeIs(1));
+  EXPECT_THAT(lines[0], HasSubstr(segment.name()));
+  backend->write(t6963c::DataPort, 0x03);
+  EXPECT_EQ(backend->read(t6963c::DataPort), 0x00);
+}
+
+TEST(BackendFactory, ChoosesTheBackendTheSettingsName) {
+  portlib_test::TestSegment segment;
+  std::vector<std::string> lines;
+  const auto sink = [&](std::string_view line) { lines.emplace_back(line); };
+
+  auto lcd = portlib::createBackend(settingsFor(segment), sink);
+  lcd->write(t6963c::DataPort, 0x42);
+  EXPECT_EQ(t6963::SharedModule::open(segment.name()).state().bus.dataLatch, 0x42);
+
+  portlib::Settings device;
+  device.backend = portlib::BackendKind::Device;
+  device.devicePath = "/dev/zero";
+  auto zero = portlib::createBackend(device, sink);
+  EXPECT_EQ(zero->read(t6963c::DataPort), 0x00);
+  zero->write(t6963c::DataPort, 0x42);
+  EXPECT_THAT(lines, IsEmpty());
+}
+
+}  // namespace
