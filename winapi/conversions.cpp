@@ -98,21 +98,21 @@ std::string FloatToStr(double Value) {
   const int exponent = std::atoi(text.c_str() + e + 1);
   const char separator = DecimalSeparator();
 
-  std::string result = negative ? "-" : "";
+  std::string result;
+  if (negative) result.push_back('-');
   if (exponent < LowestFixedExponent || exponent >= Precision) {
-    result += digits[0];
-    if (digits.size() > 1) result += separator + digits.substr(1);
-    result += "E" + std::to_string(exponent);
+    result.push_back(digits[0]);
+    if (digits.size() > 1) result.append(1, separator).append(digits, 1);
+    result.append("E").append(std::to_string(exponent));
   } else if (exponent < 0) {
-    result += "0";
-    result += separator;
-    result += std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    result.append(1, '0').append(1, separator);
+    result.append(static_cast<std::size_t>(-exponent - 1), '0').append(digits);
   } else {
     const auto whole = static_cast<std::size_t>(exponent) + 1;
     if (digits.size() <= whole) {
-      result += digits + std::string(whole - digits.size(), '0');
+      result.append(digits).append(whole - digits.size(), '0');
     } else {
-      result += digits.substr(0, whole) + separator + digits.substr(whole);
+      result.append(digits, 0, whole).append(1, separator).append(digits, whole);
     }
   }
   return result;
