@@ -1,0 +1,319 @@
+// The viewer's logic without a window (frame to image, status line, command line), its
+// window offscreen, and the lcdview binary's one-shot outputs on a test segment.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+
+#include <string>
+#include <variant>
+
+#include "t6963/renderer.h"
+#include "t6963/seqlock.h"
+#include "t6963/shared_module.h"
+#include "t6963/t6963c.h"
+#include "test_segment.h"
+#include "tools/lcd_image.h"
+#include "tools/status_text.h"
+#include "tools/viewer_options.h"
+#include "tools/viewer_window.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr auto& Palette = lcdview::YellowGreen;
+
+// A frame with three dark pixels: both corners and (5, 1).
+t6963::Frame threePixelFrame() {
+  t6963::Frame frame;
+  frame.pixels[0] = 1;
+  frame.pixels[1 * t6963c::Width + 5] = 1;
+  frame.pixels[t6963c::Width * t6963c::Height - 1] = 1;
+  return frame;
+}
+
+class FrameImageScale : public ::testing::TestWithParam<int> {};
+
+TEST_P(FrameImageScale, EachDisplayPixelIsAScaledSquareWithTheGridFromScaleThree) {
+  const int scale = GetParam();
+  const auto image = lcdview::frameToImage(threePixelFrame(), scale);
+  ASSERT_EQ(image.width(), t6963c::Width * scale);
+  ASSERT_EQ(image.height(), t6963c::Height * scale);
+
+  const bool grid = scale >= lcdview::GridFromScale;
+  const int inner = grid ? scale - 1 : scale;  // image pixels of a cell that show the dot
+  const auto expectCell = [&](int x, int y, QRgb dot) {
+    for (int dy = 0; dy < scale; ++dy) {
+      for (int dx = 0; dx < scale; ++dx) {
+        const QRgb expected = (dx < inner && dy < inner) ? dot : Palette.grid;
+        ASSERT_EQ(image.pixel(x * scale + dx, y * scale + dy), expected)
+            << "cell " << x << "," << y << " image offset " << dx << "," << dy;
+      }
+    }
+  };
+  expectCell(0, 0, Palette.pixelOn);
+  expectCell(1, 0, Palette.backlight);
+  expectCell(5, 1, Palette.pixelOn);
+  expectCell(4, 1, Palette.backlight);
+  expectCell(5, 0, Palette.backlight);
+  expectCell(5, 2, Palette.backlight);
+  expectCell(t6963c::Width - 1, t6963c::Height - 1, Palette.pixelOn);
+  expectCell(t6963c::Width - 2, t6963c::Height - 1, Palette.backlight);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, FrameImageScale, ::testing::Values(1, 2, 3, 4, 16));
+
+TEST(FrameImage, ScaleIsClampedToTheSupportedRange) {
+  EXPECT_EQ(lcdview::frameToImage(threePixelFrame(), 0).width(), t6963c::Width * lcdview::MinScale);
+  EXPECT_EQ(lcdview::frameToImage(threePixelFrame(), -3).height(), t6963c::Height * lcdview::MinScale);
+  EXPECT_EQ(lcdview::frameToImage(threePixelFrame(), 99).width(), t6963c::Width * lcdview::MaxScale);
+}
+
+TEST(StatusText, ShowsDisplayModeAddressCursorAndNoViolations) {
+  t6963::ModuleState state;
+  state.controller.displayMode = 0x9F;
+  state.controller.addressPointer = 0x0200;
+  state.controller.cursorX = 39;
+  state.controller.cursorY = 7;
+  EXPECT_EQ(lcdview::statusText(state).toStdString(),
+            "display 0x9F (graphics text cursor blink) | address 0x0200 | cursor 39,7 | violations 0");
+
+  state.controller.displayMode = 0x90;
+  state.controller.addressPointer = 0x1ABC;
+  EXPECT_THAT(lcdview::statusText(state).toStdString(), StartsWith("display 0x90 (off) | address 0x1ABC |"));
+  state.controller.displayMode = 0x94;
+  EXPECT_THAT(lcdview::statusText(state).toStdString(), StartsWith("display 0x94 (text) |"));
+}
+
+TEST(StatusText, ShowsTheViolationCountAndTheNewestOneAcrossTheRing) {
+  t6963::ModuleState state;
+  for (std::uint32_t i = 0; i < t6963::ViolationHistorySize + 1; ++i) {
+    auto& record = state.violations.recent[i % t6963::ViolationHistorySize];
+    record.access = 100 + i;
+    record.kind = i == t6963::ViolationHistorySize ? t6963::ViolationKind::WriteWhileBusy
+                                                   : t6963::ViolationKind::BusContention;
+    ++state.violations.total;
+  }
+  const auto text = lcdview::statusText(state).toStdString();
+  EXPECT_THAT(text, HasSubstr("violations 9, last: " + t6963::describe(state.violations.recent[0])));
+  EXPECT_THAT(text, HasSubstr("byte sent while busy"));
+}
+
+TEST(StatusText, FlagsADisconnectedModuleFirst) {
+  t6963::ModuleState state;
+  t6963::setDisconnected(state, true);
+  EXPECT_THAT(lcdview::statusText(state).toStdString(), StartsWith("DISCONNECTED | display 0x90"));
+}
+
+struct OptionsRow {
+  const char* name;
+  QStringList arguments;
+  const char* error;  // nullptr: accepted
+  bool oneShot;
+};
+
+class ViewerOptionsRows : public ::testing::TestWithParam<OptionsRow> {};
+
+TEST_P(ViewerOptionsRows, AreAcceptedOrRejectedWithAClearMessage) {
+  const auto& row = GetParam();
+  portlib::Settings environment;
+  environment.segmentName = "/from-environment";
+  lcdview::ViewerCommandLine commandLine(environment);
+  const auto parsed = commandLine.parse(QStringList{"lcdview"} + row.arguments);
+  if (row.error != nullptr) {
+    ASSERT_TRUE(std::holds_alternative<QString>(parsed));
+    EXPECT_THAT(std::get<QString>(parsed).toStdString(), HasSubstr(row.error));
+  } else {
+    ASSERT_TRUE(std::holds_alternative<lcdview::ViewerOptions>(parsed)) << std::get<QString>(parsed).toStdString();
+    EXPECT_EQ(std::get<lcdview::ViewerOptions>(parsed).oneShot(), row.oneShot);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ViewerOptionsRows,
+    ::testing::Values(OptionsRow{"Window", {}, nullptr, false},
+                      OptionsRow{"Text", {"--text"}, nullptr, true},
+                      OptionsRow{"PngWithScale", {"--png", "f.png", "--scale", "16"}, nullptr, true},
+                      OptionsRow{"PngAndText", {"--png=f.png", "--text"}, nullptr, true},
+                      OptionsRow{"ScaleZero", {"--png", "f.png", "--scale", "0"}, "--scale '0'", false},
+                      OptionsRow{"ScaleTooLarge", {"--png", "f.png", "--scale", "17"}, "from 1 to 16", false},
+                      OptionsRow{"ScaleNotANumber", {"--png", "f.png", "--scale", "big"}, "--scale 'big'", false},
+                      OptionsRow{"ScaleWithoutPng", {"--scale", "2"}, "only with --png", false},
+                      OptionsRow{"PngWithoutFile", {"--png"}, "png", false},
+                      OptionsRow{"SegmentWithoutSlash", {"--segment", "lcd"}, "--segment 'lcd'", false},
+                      OptionsRow{"UnknownOption", {"--frames"}, "frames", false},
+                      OptionsRow{"StrayArgument", {"extra"}, "unexpected argument 'extra'", false}),
+    [](const auto& rowInfo) { return rowInfo.param.name; });
+
+TEST(ViewerOptions, SegmentComesFromTheOptionThenTheEnvironment) {
+  portlib::Settings environment;
+  environment.segmentName = "/from-environment";
+  environment.powerOn = t6963::PowerOnContents::Zero;
+  lcdview::ViewerCommandLine fromEnvironment(environment);
+  const auto plain = std::get<lcdview::ViewerOptions>(fromEnvironment.parse({"lcdview"}));
+  EXPECT_EQ(plain.segment, "/from-environment");
+  EXPECT_EQ(plain.powerOnContents, t6963::PowerOnContents::Zero);
+  lcdview::ViewerCommandLine fromOption(environment);
+  EXPECT_EQ(std::get<lcdview::ViewerOptions>(fromOption.parse({"lcdview", "--segment", "/mine"})).segment, "/mine");
+}
+
+// A module showing graphics only, with a few known dark pixels: (0,0), (11,0) and (6,63).
+void drawKnownPicture(t6963::ModuleState& state) {
+  const t6963::StateUpdate update(state);
+  state.controller.graphicHome = 0x0200;
+  state.controller.graphicArea = t6963c::Columns;
+  state.controller.displayMode = t6963c::cmd::DisplayMode | t6963c::cmd::DisplayGraphicOn;
+  state.ram[0x0200] = 0x20;                  // x 0: bit 5
+  state.ram[0x0201] = 0x01;                  // x 11: bit 0 of the second byte
+  state.ram[0x0200 + 63 * 40 + 1] = 0x20;    // x 6, y 63
+}
+
+std::string expectedKnownPictureText() {
+  std::string text;
+  for (int y = 0; y < t6963c::Height; ++y) {
+    std::string line(t6963c::Width, '.');
+    if (y == 0) line[0] = line[11] = '#';
+    if (y == 63) line[6] = '#';
+    text += line + '\n';
+  }
+  return text;
+}
+
+struct LcdviewRun {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+LcdviewRun runLcdview(const QStringList& arguments) {
+  QProcess process;
+  process.start(QStringLiteral(LCDVIEW_PATH), arguments);
+  if (!process.waitForFinished(20000)) {
+    process.kill();
+    process.waitForFinished();
+    return {-1, "", "lcdview did not finish"};
+  }
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+}
+
+TEST(LcdviewBinary, TextPrintsTheCurrentFrameOfTheNamedSegment) {
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  drawKnownPicture(module.state());
+
+  const auto run = runLcdview({"--segment", QString::fromStdString(segment.name()), "--text"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, expectedKnownPictureText());
+}
+
+TEST(LcdviewBinary, PngWritesTheCurrentFrameAtTheGivenScale) {
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  drawKnownPicture(module.state());
+  QTemporaryDir dir;
+  const QString file = dir.filePath("frame.png");
+
+  const auto run = runLcdview({"--segment", QString::fromStdString(segment.name()), "--png", file, "--scale", "2"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  QImage image(file);
+  ASSERT_EQ(image.size(), QSize(t6963c::Width * 2, t6963c::Height * 2));
+  EXPECT_EQ(image.pixel(0, 0), Palette.pixelOn);
+  EXPECT_EQ(image.pixel(1, 1), Palette.pixelOn);
+  EXPECT_EQ(image.pixel(2, 0), Palette.backlight);
+  EXPECT_EQ(image.pixel(11 * 2 + 1, 1), Palette.pixelOn);
+  EXPECT_EQ(image.pixel(6 * 2, 63 * 2 + 1), Palette.pixelOn);
+  EXPECT_EQ(image.pixel(7 * 2, 63 * 2), Palette.backlight);
+}
+
+TEST(LcdviewBinary, UsageErrorsAndUnwritableFilesFailClearly) {
+  portlib_test::TestSegment segment;
+  const QString name = QString::fromStdString(segment.name());
+  const auto badScale = runLcdview({"--segment", name, "--png", "x.png", "--scale", "40"});
+  EXPECT_EQ(badScale.exitCode, 2);
+  EXPECT_THAT(badScale.err, HasSubstr("--scale '40'"));
+
+  const auto unwritable = runLcdview({"--segment", name, "--png", "/nonexistent-folder/frame.png"});
+  EXPECT_EQ(unwritable.exitCode, 1);
+  EXPECT_THAT(unwritable.err, HasSubstr("/nonexistent-folder/frame.png"));
+}
+
+TEST(LcdviewBinary, ASegmentItCreatesFollowsThePowerOnSetting) {
+  portlib_test::TestSegment segment;
+  QProcess process;
+  auto environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("DLPORTIO_LCD_POWERON", "zero");
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral(LCDVIEW_PATH), {"--segment", QString::fromStdString(segment.name()), "--text"});
+  ASSERT_TRUE(process.waitForFinished(20000));
+  ASSERT_EQ(process.exitCode(), 0);
+
+  const auto state = t6963::SharedModule::open(segment.name()).snapshot();
+  EXPECT_TRUE(std::all_of(state.ram.begin(), state.ram.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
+QApplication& application() {
+  static int argc = 1;
+  static char name[] = "viewer_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+template <typename Widget>
+Widget* child(QWidget& window, const char* objectName) {
+  auto* widget = window.findChild<Widget*>(QString::fromLatin1(objectName));
+  EXPECT_NE(widget, nullptr) << objectName;
+  return widget;
+}
+
+TEST(ViewerWindow, ControlsChangeTheLiveModuleAndTheStatusFollowsIt) {
+  application();
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  drawKnownPicture(module.state());
+  lcdview::ViewerWindow window(t6963::SharedModule::open(segment.name()), t6963::PowerOnContents::Zero);
+
+  auto* status = child<QLabel>(window, "statusLabel");
+  EXPECT_EQ(status->text(), lcdview::statusText(module.snapshot()));
+  EXPECT_THAT(status->text().toStdString(), StartsWith("display 0x98 (graphics)"));
+
+  child<QCheckBox>(window, "connectedCheckBox")->setChecked(false);
+  EXPECT_TRUE(t6963::isDisconnected(module.state()));
+  EXPECT_THAT(status->text().toStdString(), StartsWith("DISCONNECTED"));
+  child<QCheckBox>(window, "connectedCheckBox")->setChecked(true);
+  EXPECT_FALSE(t6963::isDisconnected(module.state()));
+
+  child<QSpinBox>(window, "busySpinBox")->setValue(123);
+  EXPECT_EQ(module.state().settings.busyAccesses, 123u);
+
+  const auto generation = module.state().powerOnGeneration;
+  child<QPushButton>(window, "powerCycleButton")->click();
+  EXPECT_EQ(module.state().powerOnGeneration, generation + 1);
+  EXPECT_EQ(module.state().ram[0x0200], 0x00);
+  EXPECT_THAT(status->text().toStdString(), StartsWith("display 0x90 (off)"));
+}
+
+TEST(ViewerWindow, ControlsFollowSettingsChangedByOthers) {
+  application();
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  lcdview::ViewerWindow window(t6963::SharedModule::open(segment.name()), t6963::PowerOnContents::Zero);
+
+  t6963::setDisconnected(module.state(), true);
+  t6963::setBusyAccesses(module.state(), 9);
+  window.refresh();
+  EXPECT_FALSE(child<QCheckBox>(window, "connectedCheckBox")->isChecked());
+  EXPECT_EQ(child<QSpinBox>(window, "busySpinBox")->value(), 9);
+  EXPECT_TRUE(t6963::isDisconnected(module.state()));  // showing it did not write it back
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+// lcdview: the live viewer of the virtual display module, or one frame of it as PNG or
+// text art (viewer_options.h).
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string_view>
+
+#include "portlib/settings.h"
+#include "t6963/shared_module.h"
+#include "tools/viewer_options.h"
+#include "tools/viewer_window.h"
+
+int main(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const auto environment = portlib::readSettings([](const char* name) { return std::getenv(name); },
+                                                 [](std::string_view line) {
+                                                   std::fprintf(stderr, "lcdview: %.*s\n", static_cast<int>(line.size()),
+                                                                line.data());
+                                                 });
+  lcdview::ViewerCommandLine commandLine(environment);
+  const auto parsed = commandLine.parse(arguments);
+  if (const auto* error = std::get_if<QString>(&parsed)) {
+    std::fprintf(stderr, "lcdview: %s (see lcdview --help)\n", qPrintable(*error));
+    return 2;
+  }
+  const auto& options = std::get<lcdview::ViewerOptions>(parsed);
+  if (options.help) {
+    const QCoreApplication app(argc, argv);
+    std::fputs(qPrintable(commandLine.helpText()), stdout);
+    return 0;
+  }
+  if (options.oneShot()) return lcdview::writeCurrentFrame(options, stdout, stderr);
+
+  QApplication app(argc, argv);
+  try {
+    lcdview::ViewerWindow window(t6963::SharedModule::open(options.segment, options.powerOnContents),
+                                 options.powerOnContents);
+    window.show();
+    return app.exec();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "lcdview: %s\n", error.what());
+    return 1;
+  }
+}

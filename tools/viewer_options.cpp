@@ -1,0 +1,83 @@
+// Parsing lcdview's command line and writing its one-shot outputs.
+#include "tools/viewer_options.h"
+
+#include <exception>
+
+#include "t6963/renderer.h"
+#include "t6963/shared_module.h"
+#include "tools/lcd_image.h"
+
+namespace lcdview {
+
+ViewerCommandLine::ViewerCommandLine(const portlib::Settings& environment)
+    : environment_(environment),
+      help_({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")),
+      segment_(QStringLiteral("segment"),
+               QStringLiteral("Shared-memory segment of the module (default: %1).")
+                   .arg(QString::fromStdString(portlib::segmentNameOf(environment))),
+               QStringLiteral("name")),
+      png_(QStringLiteral("png"), QStringLiteral("Write the current frame as PNG and exit."), QStringLiteral("file")),
+      scale_(QStringLiteral("scale"),
+             QStringLiteral("Image pixels per display pixel for --png, %1..%2 (default %3).")
+                 .arg(MinScale)
+                 .arg(MaxScale)
+                 .arg(DefaultPngScale),
+             QStringLiteral("n")),
+      text_(QStringLiteral("text"), QStringLiteral("Print the current frame as text art and exit.")) {
+  parser_.setApplicationDescription(QStringLiteral("Live view of the virtual T6963C display module."));
+  parser_.addOptions({help_, segment_, png_, scale_, text_});
+}
+
+std::variant<ViewerOptions, QString> ViewerCommandLine::parse(const QStringList& arguments) {
+  if (!parser_.parse(arguments)) return parser_.errorText();
+  if (!parser_.positionalArguments().isEmpty()) {
+    return QStringLiteral("unexpected argument '%1'").arg(parser_.positionalArguments().constFirst());
+  }
+
+  ViewerOptions options;
+  options.powerOnContents = environment_.powerOn;
+  options.segment = portlib::segmentNameOf(environment_);
+  options.help = parser_.isSet(help_);
+  if (options.help) return options;
+  if (parser_.isSet(segment_)) {
+    options.segment = parser_.value(segment_).toStdString();
+    if (!portlib::isSegmentName(options.segment)) {
+      return QStringLiteral("--segment '%1': expected a name of the form /name").arg(parser_.value(segment_));
+    }
+  }
+  options.pngFile = parser_.value(png_);
+  if (parser_.isSet(png_) && options.pngFile.isEmpty()) return QStringLiteral("--png needs a file name");
+  if (parser_.isSet(scale_)) {
+    if (!parser_.isSet(png_)) return QStringLiteral("--scale applies only with --png");
+    bool isNumber = false;
+    options.scale = parser_.value(scale_).toInt(&isNumber);
+    if (!isNumber || options.scale < MinScale || options.scale > MaxScale) {
+      return QStringLiteral("--scale '%1': expected a whole number from %2 to %3")
+          .arg(parser_.value(scale_))
+          .arg(MinScale)
+          .arg(MaxScale);
+    }
+  }
+  options.text = parser_.isSet(text_);
+  return options;
+}
+
+int writeCurrentFrame(const ViewerOptions& options, std::FILE* out, std::FILE* err) {
+  t6963::Frame frame;
+  try {
+    const auto module = t6963::SharedModule::open(options.segment, options.powerOnContents);
+    const auto state = module.snapshot();
+    frame = t6963::render(state, t6963::blinkPhaseOn(state));
+  } catch (const std::exception& error) {
+    std::fprintf(err, "lcdview: %s\n", error.what());
+    return 1;
+  }
+  if (options.text) std::fputs(t6963::frameToText(frame).c_str(), out);
+  if (!options.pngFile.isEmpty() && !frameToImage(frame, options.scale).save(options.pngFile, "PNG")) {
+    std::fprintf(err, "lcdview: cannot write %s\n", qPrintable(options.pngFile));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace lcdview

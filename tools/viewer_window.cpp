@@ -1,0 +1,79 @@
+// The live viewer's window.
+#include "tools/viewer_window.h"
+
+#include <QMessageBox>
+#include <QSignalBlocker>
+
+#include <exception>
+
+#include "portlib/settings.h"
+#include "t6963/renderer.h"
+#include "tools/status_text.h"
+#include "ui_viewer_window.h"
+
+namespace lcdview {
+
+ViewerWindow::ViewerWindow(t6963::SharedModule module, t6963::PowerOnContents powerOnContents, QWidget* parent)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::ViewerWindow>()),
+      module_(std::move(module)),
+      powerOnContents_(powerOnContents) {
+  ui_->setupUi(this);
+  setWindowTitle(QStringLiteral("lcdview %1").arg(QString::fromStdString(module_.name())));
+  ui_->busySpinBox->setRange(0, static_cast<int>(portlib::MaxBusyAccesses));
+
+  connect(ui_->powerCycleButton, &QPushButton::clicked, this, &ViewerWindow::powerCycle);
+  connect(ui_->connectedCheckBox, &QCheckBox::toggled, this, &ViewerWindow::setConnected);
+  connect(ui_->busySpinBox, &QSpinBox::valueChanged, this, &ViewerWindow::setBusyAccesses);
+
+  frameTimer_.setTimerType(Qt::PreciseTimer);
+  frameTimer_.setInterval(FrameIntervalMs);
+  connect(&frameTimer_, &QTimer::timeout, this, &ViewerWindow::refresh);
+  clock_.start();
+  refresh();
+  frameTimer_.start();
+}
+
+ViewerWindow::~ViewerWindow() = default;
+
+void ViewerWindow::refresh() {
+  try {
+    const auto state = module_.snapshot();
+    const bool blinkOn = (clock_.elapsed() / BlinkHalfPeriodMs) % 2 == 0;
+    ui_->lcdWidget->showFrame(t6963::render(state, blinkOn));
+    ui_->statusLabel->setText(statusText(state));
+    showControls(state);
+  } catch (const std::exception& error) {
+    ui_->statusLabel->setText(QStringLiteral("no consistent copy of the module: %1").arg(error.what()));
+  }
+}
+
+void ViewerWindow::showControls(const t6963::ModuleState& state) {
+  const QSignalBlocker blockConnected(ui_->connectedCheckBox);
+  ui_->connectedCheckBox->setChecked(state.settings.disconnected == 0);
+  if (!ui_->busySpinBox->hasFocus()) {
+    const QSignalBlocker blockBusy(ui_->busySpinBox);
+    ui_->busySpinBox->setValue(static_cast<int>(state.settings.busyAccesses));
+  }
+}
+
+void ViewerWindow::powerCycle() {
+  try {
+    module_.powerCycle(powerOnContents_);
+  } catch (const std::exception& error) {
+    QMessageBox::warning(this, windowTitle(), QStringLiteral("Power cycle failed: %1").arg(error.what()));
+    return;
+  }
+  refresh();
+}
+
+void ViewerWindow::setConnected(bool connected) {
+  t6963::setDisconnected(module_.state(), !connected);
+  refresh();
+}
+
+void ViewerWindow::setBusyAccesses(int accesses) {
+  t6963::setBusyAccesses(module_.state(), static_cast<std::uint32_t>(accesses));
+}
+
+}  // namespace lcdview

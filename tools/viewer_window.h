@@ -1,0 +1,49 @@
+// The live viewer's window: the LCD glass, the status line, and the module's live controls
+// (power cycle, connect/disconnect, busy time). A timer takes a consistent copy of the
+// shared state at least 30 times a second and repaints from it; the cursor and attribute blink
+// follow the wall clock, as on the real glass. Layout in viewer_window.ui.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+#include "t6963/shared_module.h"
+
+namespace Ui {
+class ViewerWindow;
+}
+
+namespace lcdview {
+
+// 33 frames per second nominal, so that at least 30 are shown when ticks run late.
+inline constexpr int FrameIntervalMs = 30;
+inline constexpr int BlinkHalfPeriodMs = 500;
+
+class ViewerWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `powerOnContents` is what a power cycle from the window puts into display memory.
+  ViewerWindow(t6963::SharedModule module, t6963::PowerOnContents powerOnContents, QWidget* parent = nullptr);
+  ~ViewerWindow() override;
+
+  // Shows one frame from a fresh copy of the state; the timer calls it.
+  void refresh();
+
+ private:
+  void powerCycle();
+  void setConnected(bool connected);
+  void setBusyAccesses(int accesses);
+  void showControls(const t6963::ModuleState& state);
+
+  std::unique_ptr<Ui::ViewerWindow> ui_;
+  t6963::SharedModule module_;
+  t6963::PowerOnContents powerOnContents_;
+  QTimer frameTimer_;
+  QElapsedTimer clock_;
+};
+
+}  // namespace lcdview
