@@ -14,7 +14,8 @@
 
 // Base of the non-visual components. A component created with an owner is destroyed by
 // that owner's destructor (the most recently added first) unless it was destroyed before,
-// in which case it has already left its owner.
+// in which case it has already left its owner. A component given an owner must therefore
+// be created with new; one without an owner is the creator's to destroy.
 class TComponent {
  public:
   explicit TComponent(TComponent* AOwner);
