@@ -98,7 +98,7 @@ bool execute(ModuleState& state, std::uint8_t opcode) {
     case cmd::ScreenCopy: screenCopy(state); return true;
     default: break;
   }
-  const std::uint8_t family = opcode & 0xF0;
+  const std::uint8_t family = opcode & cmd::FamilyMask;
   if (family == cmd::ModeSet) {
     c.modeSet = opcode;
   } else if (family == cmd::DisplayMode) {

@@ -13,15 +13,17 @@
 // Controller: bus cycles on strobe edges. A byte is taken when /WR is released while /CE
 // was asserted (C/D high: command, low: data); a read cycle drives the status (C/D high) or
 // the read latch (C/D low) onto the data lines while /CE and /RD are both asserted, and a
-// data read cycle in auto-read mode advances the address pointer when /RD is released.
+// data read cycle in auto-read mode advances the address pointer when /RD is released. A
+// byte strobed in while the port's lines are input is the floating lines' 0x00.
 // Data bytes shift into a two-byte parameter register; a command takes the last one or two
 // bytes from it, so a missing parameter is whatever stood there before. After each command
 // the controller is busy for `settings.busyAccesses` port accesses: the status shows
 // neither ready bit, and bytes strobed in are ignored and counted. In auto mode the status
 // shows STA2 or STA3 and not STA0/STA1. Screen peek and copy need the address pointer in
 // the displayed part of the graphic area (columns 0..39 of its 64 rows); otherwise they set
-// STA6 and do nothing. Screen copy copies the displayed line from the pointer's column to
-// the end of the line. STA5 is always set; STA7 follows blinkPhaseOn().
+// STA6 and do nothing. Peek reads the displayed image at the current blink phase; screen
+// copy copies the displayed line from the pointer's column to the end of the line. STA5 is
+// always set; STA7 follows blinkPhaseOn().
 //
 // Not modelled: the FIFO, ECP and EPP machinery of the port (those modes act as SPP for
 // the data register), interrupts, the printer status lines, timing below one port access
@@ -46,8 +48,6 @@ class Module {
 
   std::uint8_t read(std::uint16_t port) noexcept;
   void write(std::uint16_t port, std::uint8_t value) noexcept;
-
-  ModuleState& state() noexcept { return *state_; }
 
  private:
   std::uint8_t readData() noexcept;

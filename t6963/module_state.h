@@ -24,6 +24,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "t6963/t6963c.h"
+
 namespace t6963 {
 
 // The module carries 8 KiB of display RAM; the controller's upper address lines are not
@@ -50,7 +52,7 @@ enum class PowerOnContents : std::uint8_t { Random, Zero };
 enum class AutoMode : std::uint8_t { Off, Write, Read };
 
 enum class ViolationKind : std::uint8_t {
-  BusContention,        // the port drives the data lines while the controller drives them
+  BusContention,        // the port drives the data lines while the controller drives them (once per episode)
   StrobeWithoutCe,      // /WR or /RD released while /CE was not asserted
   WriteWhileBusy,       // a data or command byte strobed in while the controller was busy
   ReadWithoutByteMode,  // a controller read cycle read through a port not in byte mode
@@ -74,7 +76,9 @@ struct Settings {
 struct BusState {
   std::uint8_t dataLatch = 0x00;  // output latch of the data register
   std::uint8_t control = 0x00;    // control register (bits 0, 1, 3 inverted at the connector)
-  std::uint8_t ecr = 0x15;        // ECR: SPP mode; error interrupt, service and FIFO-empty bits set
+  // ECR: SPP mode, interrupts off, FIFO empty.
+  std::uint8_t ecr = t6963c::ecr::ModeSpp | t6963c::ecr::ErrorInterruptDisable | t6963c::ecr::ServiceInterrupt |
+                     t6963c::ecr::FifoEmpty;
   std::uint8_t contention = 0;    // 1 while port and controller both drive the data lines
   std::uint64_t accessCount = 0;  // port accesses so far: the module's time base
 };
@@ -88,8 +92,8 @@ struct ControllerRegisters {
   std::uint8_t cursorX = 0;          // 0..127
   std::uint8_t cursorY = 0;          // 0..31
   std::uint8_t offset = 0;           // CG RAM block, 0..31
-  std::uint8_t modeSet = 0x80;       // last mode set command byte: CG select and combine mode
-  std::uint8_t displayMode = 0x90;   // last display mode command byte: 0x90 = all off
+  std::uint8_t modeSet = t6963c::cmd::ModeSet;          // last mode set byte: OR, internal CG
+  std::uint8_t displayMode = t6963c::cmd::DisplayMode;  // last display mode byte: all off
   std::uint8_t cursorLines = 1;      // cursor height in lines from the bottom of the cell, 1..8
   AutoMode autoMode = AutoMode::Off;
   std::array<std::uint8_t, 2> parameters{};  // last two data bytes: [0] older, [1] newest

@@ -74,7 +74,7 @@ Frame render(const ModuleState& state, bool blinkPhaseOn) {
     for (int column = 0; column < t6963c::Columns; ++column) {
       std::uint8_t cell = displayedByte(state, column, row, blinkPhaseOn);
       if (cursorRow && column == c.cursorX) cell = t6963c::PixelMask;
-      for (int bit = t6963c::LeftmostPixelBit; bit >= 0; --bit) *pixel++ = (cell >> bit) & 1U;
+      for (int bit = t6963c::LeftmostPixelBit; bit >= 0; --bit) *pixel++ = static_cast<std::uint8_t>((cell >> bit) & 1);
     }
   }
   return frame;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <new>
 #include <random>
@@ -79,13 +80,14 @@ void* mapSegment(int fd, const std::string& name) {
 }
 
 Segment* create(int fd, const std::string& name, PowerOnContents contents) {
+  const std::uint64_t seed = randomSeed();
   if (::fchmod(fd, OwnerOnly) != 0) fail(errno, name, "cannot make it owner-only");
   if (::ftruncate(fd, static_cast<off_t>(SegmentSize)) != 0) fail(errno, name, "cannot size it");
   auto* segment = static_cast<Segment*>(mapSegment(fd, name));
   segment->layoutVersion = LayoutVersion;
   segment->stateSize = sizeof(ModuleState);
   ModuleState* state = new (&segment->state) ModuleState{};
-  powerOn(*state, contents, randomSeed());
+  powerOn(*state, contents, seed);
   detail::atomicWord(segment->magic).store(SegmentMagic, std::memory_order_release);
   return segment;
 }

@@ -47,6 +47,8 @@ inline constexpr std::uint8_t ModeTest = 0xC0;
 inline constexpr std::uint8_t ModeConfig = 0xE0;
 inline constexpr std::uint8_t FifoEmpty = 0x01;  // read-only status bits of the ECR
 inline constexpr std::uint8_t FifoFull = 0x02;
+inline constexpr std::uint8_t ServiceInterrupt = 0x04;       // 1 = DMA and service interrupts off
+inline constexpr std::uint8_t ErrorInterruptDisable = 0x10;  // 1 = nFault interrupt off
 }  // namespace ecr
 
 // Status word bits, read from the data lines with C/D high.
@@ -105,6 +107,7 @@ inline constexpr std::uint8_t BitReset = 0xF0;           // + bit number
 inline constexpr std::uint8_t BitSet = 0xF8;             // + bit number
 
 // Fields inside the command bytes and their parameters.
+inline constexpr std::uint8_t FamilyMask = 0xF0;         // mode set and display mode: flags in the low nibble
 inline constexpr std::uint8_t ModeCombineMask = 0x07;    // of ModeSet
 inline constexpr std::uint8_t DisplayFlagsMask = 0x0F;   // of DisplayMode
 inline constexpr std::uint8_t CursorLinesMask = 0x07;    // of CursorPattern: lines - 1

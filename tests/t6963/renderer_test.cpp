@@ -219,13 +219,12 @@ INSTANTIATE_TEST_SUITE_P(Renderer, CgAddress,
 
 TEST(Renderer, InternalCgTakesCodesBelow0x80FromTheRom) {
   ModuleState state = scene(cmd::ModeSet, TextOnly);
-  state.ram[TextHome] = 0x21;
   state.ram.fill(0xFF);
   state.ram[TextHome] = 0x21;
   const Frame frame = render(state, true);
   for (int row = 0; row < FontHeight; ++row) {
     for (int x = 0; x < FontWidth; ++x) {
-      EXPECT_EQ(frame.at(x, row), (romGlyph(0x21)[static_cast<std::size_t>(row)] >> (LeftmostPixelBit - x)) & 1U);
+      EXPECT_EQ(frame.at(x, row), (romGlyph(0x21)[static_cast<std::size_t>(row)] >> (LeftmostPixelBit - x)) & 1);
     }
   }
 }
