@@ -18,7 +18,7 @@
 #include "t6963/seqlock.h"
 #include "t6963/shared_module.h"
 #include "t6963/t6963c.h"
-#include "test_segment.h"
+#include "tests/portlib/test_segment.h"
 #include "tools/lcd_image.h"
 #include "tools/status_text.h"
 #include "tools/viewer_options.h"
