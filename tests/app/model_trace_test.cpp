@@ -1,0 +1,105 @@
+// The wire protocol against the real port library and its virtual display module: the
+// accesses that reach DLPortIO.dll, recorded on their way through the port component, follow
+// the protocol access for access, and the module takes every byte at its first status poll.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/lcd_operations.h"
+#include "port_trace.h"
+#include "portio/tdlportio.h"
+#include "t6963/shared_module.h"
+#include "winapi/toolkit.h"
+
+namespace kelvari::test {
+namespace {
+
+// Passes every access on to the component and records it with the value read or written.
+class RecordingPassThrough {
+ public:
+  explicit RecordingPassThrough(TDLPortIO& port) : port_(port) {}
+  std::uint8_t GetPortByte(std::uint16_t port) {
+    const std::uint8_t value = port_.GetPortByte(port);
+    trace.push_back(readOf(port, value));
+    return value;
+  }
+  void SetPortByte(std::uint16_t port, std::uint8_t value) {
+    trace.push_back(writeOf(port, value));
+    port_.SetPortByte(port, value);
+  }
+  std::vector<PortAccess> trace;
+
+ private:
+  TDLPortIO& port_;
+};
+
+class ModuleTrace : public testing::Test {
+ protected:
+  void SetUp() override {
+    t6963::SharedModule::remove(segment_);
+    setenv("DLPORTIO_LCD_SEGMENT", segment_.c_str(), 1);
+    setenv("DLPORTIO_LCD_POWERON", "zero", 1);
+    unsetenv("DLPORTIO_BACKEND");
+    unsetenv("DLPORTIO_LCD_DISCONNECTED");
+    unsetenv("DLPORTIO_LCD_BUSY");
+    component_.SetDLLPath(ExtractFileDir(ParamStr(0)));
+    component_.OpenDriver();
+    ASSERT_TRUE(component_.ActiveHW());
+  }
+  void TearDown() override {
+    component_.CloseDriver();
+    t6963::SharedModule::remove(segment_);
+  }
+
+  // The bytes an operation sends, decoded from what it sent to a recording fake.
+  template <typename Operation>
+  static std::vector<WireByte> bytesSentTo(RecordingPort& fake, Operation operation) {
+    LcdOperations<RecordingPort> lcd(fake);
+    operation(lcd);
+    return decode(fake.trace).bytes;
+  }
+
+  const std::string segment_ = "/kelvari-app-trace-" + std::to_string(getpid());
+  TDLPortIO component_{nullptr};
+};
+
+void expectSameBytesEachAtTheFirstPoll(const std::vector<WireByte>& actual, const std::vector<WireByte>& expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_EQ(actual[i].command, expected[i].command) << "byte " << i;
+    EXPECT_EQ(actual[i].value, expected[i].value) << "byte " << i;
+    EXPECT_EQ(actual[i].polls, 1) << "byte " << i;
+  }
+}
+
+TEST_F(ModuleTrace, OneDataByteAndOneCommandByteFollowTheProtocol) {
+  RecordingPassThrough port(component_);
+  LcdOperations<RecordingPassThrough> lcd(port);
+  lcd.LcdWriteData(0xA5);
+  lcd.LcdWriteCommand(0xC4);
+  ASSERT_EQ(port.trace.size(), 26u);
+  const DecodedTrace decoded = decode(port.trace);
+  EXPECT_EQ(decoded.error, "");
+  expectSameBytesEachAtTheFirstPoll(decoded.bytes, {{false, 0xA5, 1}, {true, 0xC4, 1}});
+  EXPECT_EQ(t6963::SharedModule::open(segment_).snapshot().ram[0x0000], 0xA5);
+}
+
+TEST_F(ModuleTrace, InitialisationStreamReachesTheModuleAsSentToTheFake) {
+  RecordingPassThrough port(component_);
+  LcdOperations<RecordingPassThrough>(port).LcdInit();
+  const DecodedTrace decoded = decode(port.trace);
+  EXPECT_EQ(decoded.error, "");
+  EXPECT_FALSE(decoded.endsInAbandonedWait);
+
+  RecordingPort fake;
+  const auto expected = bytesSentTo(fake, [](auto& lcd) { lcd.LcdInit(); });
+  expectSameBytesEachAtTheFirstPoll(decoded.bytes, expected);
+  EXPECT_EQ(port.trace.size(), fake.trace.size());
+  EXPECT_EQ(t6963::SharedModule::open(segment_).snapshot().violations.total, 0u);
+}
+
+}  // namespace
+}  // namespace kelvari::test
