@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include "app/lcd_operations.h"
 #include "app/start_up.h"
 #include "gui_support.h"
+#include "module_segment.h"
 #include "port_trace.h"
 #include "t6963/renderer.h"
 #include "t6963/shared_module.h"
@@ -28,22 +28,16 @@
 namespace kelvari::test {
 namespace {
 
-const std::string segmentName = "/kelvari-app-e2e-" + std::to_string(getpid());
-
 class EndToEnd : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    t6963::SharedModule::remove(segmentName);
-    setenv("DLPORTIO_LCD_SEGMENT", segmentName.c_str(), 1);
-    setenv("DLPORTIO_LCD_POWERON", "zero", 1);
-    unsetenv("DLPORTIO_BACKEND");
-    unsetenv("DLPORTIO_LCD_DISCONNECTED");
-    unsetenv("DLPORTIO_LCD_BUSY");
-    module_ = std::make_unique<t6963::SharedModule>(t6963::SharedModule::open(segmentName, t6963::PowerOnContents::Zero));
+    segment_ = std::make_unique<ModuleSegment>("e2e");
+    module_ = std::make_unique<t6963::SharedModule>(
+        t6963::SharedModule::open(segment_->name(), t6963::PowerOnContents::Zero));
   }
   static void TearDownTestSuite() {
     module_.reset();
-    t6963::SharedModule::remove(segmentName);
+    segment_.reset();
   }
 
   void SetUp() override {
@@ -76,6 +70,7 @@ class EndToEnd : public testing::Test {
     return t6963::frameToText(t6963::render(state, true));
   }
 
+  static inline std::unique_ptr<ModuleSegment> segment_;
   static inline std::unique_ptr<t6963::SharedModule> module_;
   std::unique_ptr<MainWindows> windows_;
 };

@@ -2,13 +2,12 @@
 // accesses that reach DLPortIO.dll, recorded on their way through the port component, follow
 // the protocol access for access, and the module takes every byte at its first status poll.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/lcd_operations.h"
+#include "module_segment.h"
 #include "port_trace.h"
 #include "portio/tdlportio.h"
 #include "t6963/shared_module.h"
@@ -39,20 +38,11 @@ class RecordingPassThrough {
 class ModuleTrace : public testing::Test {
  protected:
   void SetUp() override {
-    t6963::SharedModule::remove(segment_);
-    setenv("DLPORTIO_LCD_SEGMENT", segment_.c_str(), 1);
-    setenv("DLPORTIO_LCD_POWERON", "zero", 1);
-    unsetenv("DLPORTIO_BACKEND");
-    unsetenv("DLPORTIO_LCD_DISCONNECTED");
-    unsetenv("DLPORTIO_LCD_BUSY");
     component_.SetDLLPath(ExtractFileDir(ParamStr(0)));
     component_.OpenDriver();
     ASSERT_TRUE(component_.ActiveHW());
   }
-  void TearDown() override {
-    component_.CloseDriver();
-    t6963::SharedModule::remove(segment_);
-  }
+  void TearDown() override { component_.CloseDriver(); }
 
   // The bytes an operation sends, decoded from what it sent to a recording fake.
   template <typename Operation>
@@ -62,7 +52,7 @@ class ModuleTrace : public testing::Test {
     return decode(fake.trace).bytes;
   }
 
-  const std::string segment_ = "/kelvari-app-trace-" + std::to_string(getpid());
+  const ModuleSegment segment_{"trace"};
   TDLPortIO component_{nullptr};
 };
 
@@ -84,7 +74,7 @@ TEST_F(ModuleTrace, OneDataByteAndOneCommandByteFollowTheProtocol) {
   const DecodedTrace decoded = decode(port.trace);
   EXPECT_EQ(decoded.error, "");
   expectSameBytesEachAtTheFirstPoll(decoded.bytes, {{false, 0xA5, 1}, {true, 0xC4, 1}});
-  EXPECT_EQ(t6963::SharedModule::open(segment_).snapshot().ram[0x0000], 0xA5);
+  EXPECT_EQ(t6963::SharedModule::open(segment_.name()).snapshot().ram[0x0000], 0xA5);
 }
 
 TEST_F(ModuleTrace, InitialisationStreamReachesTheModuleAsSentToTheFake) {
@@ -98,7 +88,7 @@ TEST_F(ModuleTrace, InitialisationStreamReachesTheModuleAsSentToTheFake) {
   const auto expected = bytesSentTo(fake, [](auto& lcd) { lcd.LcdInit(); });
   expectSameBytesEachAtTheFirstPoll(decoded.bytes, expected);
   EXPECT_EQ(port.trace.size(), fake.trace.size());
-  EXPECT_EQ(t6963::SharedModule::open(segment_).snapshot().violations.total, 0u);
+  EXPECT_EQ(t6963::SharedModule::open(segment_.name()).snapshot().violations.total, 0u);
 }
 
 }  // namespace
