@@ -6,6 +6,7 @@
 
 #include "app/ansi_text.h"
 #include "app/application.h"
+#include "sensors/mbmcaf.h"
 #include "ui_omalcd.h"
 #include "winapi/toolkit.h"
 
@@ -49,6 +50,7 @@ TForm1::TForm1(QWidget* parent)
   onClick(ui_->SetLCDPixel_Button1, &TForm1::SetLCDPixel_Button1Click);
   onClick(ui_->Nelio_Button1, &TForm1::Nelio_Button1Click);
   onClick(ui_->Pixels_Button1, &TForm1::Pixels_Button1Click);
+  onClick(ui_->MBM_Button1, &TForm1::MBM_Button1Click);
 }
 
 TForm1::~TForm1() = default;
@@ -157,3 +159,5 @@ void TForm1::Pixels_Button1Click(QObject*) {
   requireOpenDriver();
   lcd_.LcdDrawStripePattern();
 }
+
+void TForm1::MBM_Button1Click(QObject*) { Form2->exec(); }

@@ -3,7 +3,7 @@
 // one LcdOperations over DLPortIO1) and handles the window's buttons and check boxes.
 // Handlers read their numbers first, then refuse with PortDriverNotOpenError while the
 // driver is not open, then send; exceptions escaping them go to the application's
-// exception display. Not here: the sensor page's and the media player's handlers.
+// exception display. Not here: the media player's handler; the sensor window is TForm2.
 #pragma once
 
 #include <QWidget>
@@ -38,6 +38,10 @@ class TForm1 : public QWidget {
   // when that fails. The outcome is DLPortIO1->ActiveHW().
   void OpenLptDriver();
 
+  // The window's rule for a closed driver: throws PortDriverNotOpenError unless the port
+  // driver is open. Handlers call it after reading their inputs, before sending anything.
+  void requireOpenDriver() const;
+
   // The display operations (see app/lcd_operations.h).
   void LcdWaitReady() { lcd_.LcdWaitReady(); }
   void LcdWriteData(std::uint8_t value) { lcd_.LcdWriteData(value); }
@@ -69,11 +73,12 @@ class TForm1 : public QWidget {
   void SetLCDPixel_Button1Click(QObject* sender);
   void Nelio_Button1Click(QObject* sender);
   void Pixels_Button1Click(QObject* sender);
+  // Shows Form2 modally; returns when it is closed.
+  void MBM_Button1Click(QObject* sender);
 
  private:
   using Handler = void (TForm1::*)(QObject*);
   void onClick(QAbstractButton* control, Handler handler);
-  void requireOpenDriver() const;
 
   std::unique_ptr<Ui::TForm1> ui_;
   kelvari::LcdOperations<TDLPortIO> lcd_;

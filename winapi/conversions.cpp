@@ -5,9 +5,9 @@
 #include <locale.h>
 
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -84,10 +84,13 @@ std::string FloatToStr(double Value) {
   if (std::isinf(Value)) return Value < 0 ? "-INF" : "INF";
   if (Value == 0) return "0";
 
-  // d.dddddddddddddde[+-]x: the digits rounded to the precision, and the exponent.
+  // d.dddddddddddddde[+-]x: the digits rounded to the precision, and the exponent. Written
+  // by to_chars, which ignores the C locale (a Qt application sets the user's, in which
+  // printf may write a decimal comma).
   char scientific[32];
-  std::snprintf(scientific, sizeof scientific, "%.*e", Precision - 1, Value);
-  const std::string text = scientific;
+  const std::to_chars_result written =
+      std::to_chars(std::begin(scientific), std::end(scientific), Value, std::chars_format::scientific, Precision - 1);
+  const std::string text(std::begin(scientific), written.ptr);
   const std::size_t e = text.find('e');
   const bool negative = text[0] == '-';
   std::string digits;

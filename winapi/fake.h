@@ -1,7 +1,8 @@
 // Test controls of the Windows stand-ins (winapi/windows.h): the reported version family,
 // the in-memory service database, injected failures of service-manager and library
-// calls, and the log of calls made. Everything here is process-wide; reset() returns it to
-// the start state: non-NT family, empty database, no failures, empty log, counters zero.
+// calls, the log of calls made, and the name prefix of shared memory. Everything here is
+// process-wide; reset() returns it to the start state: non-NT family, empty database, no
+// failures, empty log, counters zero, no prefix.
 #pragma once
 
 #include "winapi/windows.h"
@@ -44,10 +45,10 @@ struct Service {
   bool markedForDelete = false;  // removed once stopped and no handle to it is open
 };
 
-// One call of a service-manager or library stand-in (the version and folder queries are
-// not logged). Arguments as text: strings as given ("(null)" for a null
-// pointer), numbers in hexadecimal ("0x17"), handles as "scm#n", "svc#n", "lib#n" or
-// "(null)". The result in the same form ("1"/"0" for BOOL); error is the last error the
+// One call of a service-manager, library or shared-memory stand-in (the version and
+// folder queries are not logged). Arguments as text: strings as given ("(null)" for a null
+// pointer), numbers in hexadecimal ("0x17"), handles as "scm#n", "svc#n", "lib#n", "map#n",
+// views as "view#n", or "(null)". The result in the same form ("1"/"0" for BOOL); error is the last error the
 // call set (ERROR_SUCCESS when it succeeded).
 struct CallRecord {
   std::string function;
@@ -94,5 +95,14 @@ int freedLibraries();   // successful FreeLibrary calls since reset()
 std::vector<CallRecord> callLog();
 std::vector<std::string> calledFunctions();
 void clearCallLog();
+
+// Named shared memory. A mapping's name is looked up as "/" + prefix + name; a test sets a
+// prefix of its own (with its process id in it) so that it meets neither a block published
+// on the machine nor one of another test. reset() clears the prefix.
+void setSharedMemoryPrefix(std::string prefix);
+// The POSIX shared-memory object OpenFileMappingA opens for `name` under the prefix.
+std::string sharedMemoryObjectName(std::string_view name);
+int openMappingHandles();  // mapping handles open now
+int openMappedViews();     // views mapped now
 
 }  // namespace winapi::fake

@@ -15,6 +15,7 @@
 // queries and changes, service-specific start arguments.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Basic types.
@@ -178,3 +179,29 @@ BOOL CloseServiceHandle(SC_HANDLE hSCObject);
 HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
+
+// ---------------------------------------------------------------------------------------
+// Named shared memory, read-only (the sensor reader). A mapping's name is a POSIX
+// shared-memory object: "/" followed by the name (a test may put a prefix of its own
+// before the name, winapi/fake.h). Only FILE_MAP_READ is granted. A view's length is fixed
+// when it is mapped: 0 maps from the offset to the end of the object, and a view reaching
+// past the object's end fails with ERROR_ACCESS_DENIED, as a view larger than its mapping
+// does on Windows. Handles and views are checked: an unknown one fails with
+// ERROR_INVALID_HANDLE or ERROR_INVALID_ADDRESS. Not provided: creating mappings, write
+// access, file-backed mappings, inheritance (bInheritHandle is ignored).
+// ---------------------------------------------------------------------------------------
+using HANDLE = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using SIZE_T = std::size_t;
+
+inline constexpr DWORD FILE_MAP_READ = 0x0004;
+inline constexpr DWORD ERROR_FILE_INVALID = 1006;
+inline constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
+inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+
+HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
+                     DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
+BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
+BOOL CloseHandle(HANDLE hObject);

@@ -1,0 +1,135 @@
+// The sensor reader against a real block made by the test: one snapshot per object, retries
+// while no read has succeeded, out-of-range indices without a read, a short block refused,
+// and every handle and view released after each read.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#include "sensors/mbmcaf.h"
+#include "shared_block.h"
+#include "winapi/fake.h"
+
+namespace kelvari::test {
+namespace {
+
+constexpr std::int32_t OutOfRange = std::numeric_limits<std::int32_t>::max();
+
+class Reader : public testing::Test {
+ protected:
+  void SetUp() override {
+    winapi::fake::reset();
+    block_ = std::make_unique<SharedBlock>();
+  }
+  void TearDown() override {
+    EXPECT_EQ(winapi::fake::openMappingHandles(), 0);
+    EXPECT_EQ(winapi::fake::openMappedViews(), 0);
+    winapi::fake::reset();
+  }
+  static long opens() {
+    const auto calls = winapi::fake::calledFunctions();
+    return std::count(calls.begin(), calls.end(), "OpenFileMappingA");
+  }
+
+  std::unique_ptr<SharedBlock> block_;
+};
+
+TEST_F(Reader, PresentBlockGivesEveryIndexFromOneRead) {
+  block_->write(distinctReading());
+  MBMCAF_c reader;
+  for (std::uint8_t i = 0; i < 10; ++i) {
+    EXPECT_EQ(reader.GetTemperature(i), 40 + i);
+    EXPECT_EQ(reader.GetFanSpeed(i), 1000 + i);
+    EXPECT_EQ(reader.GetVoltage(i), i + 0.25);
+  }
+  EXPECT_EQ(winapi::fake::calledFunctions(),
+            (std::vector<std::string>{"OpenFileMappingA", "MapViewOfFile", "UnmapViewOfFile", "CloseHandle"}));
+  EXPECT_EQ(winapi::fake::callLog()[0].arguments, (std::vector<std::string>{"0x4", "0", "$M$B$M$5$D$"}));
+}
+
+TEST_F(Reader, AbsentBlockGivesZerosAndIsTriedAgainOnEveryCall) {
+  MBMCAF_c reader;
+  EXPECT_EQ(reader.GetTemperature(0), 0);
+  EXPECT_EQ(reader.GetFanSpeed(9), 0);
+  EXPECT_EQ(reader.GetVoltage(3), 0.0);
+  EXPECT_EQ(opens(), 3);
+  block_->write(distinctReading());
+  EXPECT_EQ(reader.GetTemperature(2), 42) << "the block appeared: the next call reads it";
+  EXPECT_EQ(reader.GetTemperature(3), 43);
+  EXPECT_EQ(opens(), 4);
+}
+
+TEST_F(Reader, ShortBlockFailsTheReadInsteadOfReadingPastItsEnd) {
+  const auto full = mbm::encode(distinctReading());
+  block_->write(std::vector<unsigned char>(full.begin(), full.end() - 1));
+  MBMCAF_c reader;
+  EXPECT_EQ(reader.GetVoltage(9), 0.0);
+  EXPECT_EQ(reader.GetTemperature(0), 0);
+  const auto log = winapi::fake::callLog();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[1].function, "MapViewOfFile");
+  EXPECT_EQ(log[1].error, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(log[2].function, "CloseHandle");
+
+  block_->write(std::vector<unsigned char>(full.begin(), full.end()));
+  EXPECT_EQ(reader.GetVoltage(9), 9.25);
+}
+
+TEST_F(Reader, LaterGettersKeepTheSnapshotWhileANewObjectSeesTheChange) {
+  block_->write(distinctReading());
+  MBMCAF_c reader;
+  EXPECT_EQ(reader.GetTemperature(0), 40);
+  block_->write(distinctReading(100));
+  EXPECT_EQ(reader.GetFanSpeed(0), 1000);
+  EXPECT_EQ(reader.GetVoltage(0), 0.25);
+  block_->remove();
+  EXPECT_EQ(reader.GetTemperature(1), 41);
+  EXPECT_EQ(opens(), 1);
+
+  block_->write(distinctReading(100));
+  MBMCAF_c fresh;
+  EXPECT_EQ(fresh.GetFanSpeed(0), 1100);
+}
+
+TEST_F(Reader, IndexTenAndAboveGiveTheOutOfRangeValueWithoutARead) {
+  block_->write(distinctReading());
+  MBMCAF_c reader;
+  for (const std::uint8_t index : {std::uint8_t{10}, std::uint8_t{255}}) {
+    EXPECT_EQ(reader.GetTemperature(index), OutOfRange);
+    EXPECT_EQ(reader.GetFanSpeed(index), OutOfRange);
+    EXPECT_EQ(reader.GetVoltage(index), 0.0);
+  }
+  EXPECT_EQ(opens(), 0);
+  block_->write(distinctReading(7));
+  EXPECT_EQ(reader.GetTemperature(9), 56) << "the read flag stayed clear";
+}
+
+TEST(SharedMemoryStandIns, RejectWriteAccessUnknownHandlesAndViews) {
+  winapi::fake::reset();
+  SharedBlock block;
+  block.write(distinctReading());
+  EXPECT_EQ(OpenFileMappingA(0x2, 0, mbm::BlockName), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, 0, "a/b"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+
+  const HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, 0, mbm::BlockName);
+  ASSERT_NE(mapping, nullptr);
+  EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 1, 0), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MAPPED_ALIGNMENT);
+  const LPVOID whole = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  ASSERT_NE(whole, nullptr);
+  EXPECT_EQ(mbm::decode(static_cast<const unsigned char*>(whole)).fanSpeeds[9], 1009);
+  int local = 0;
+  EXPECT_EQ(UnmapViewOfFile(&local), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_ADDRESS);
+  EXPECT_EQ(UnmapViewOfFile(whole), 1);
+  EXPECT_EQ(CloseHandle(mapping), 1);
+  EXPECT_EQ(CloseHandle(mapping), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  winapi::fake::reset();
+}
+
+}  // namespace
+}  // namespace kelvari::test
