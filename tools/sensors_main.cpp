@@ -1,0 +1,83 @@
+// kelvari-sensors: publishes this machine's temperatures, fan speeds and voltages in the
+// hardware monitor's shared-memory block about once a second, for the sensor window.
+//   kelvari-sensors [--config FILE] [--block NAME]
+// --config: a libsensors configuration to use instead of the system's; --block: another
+// block name (tests). Prints which sensor went to which slot, runs until SIGINT or
+// SIGTERM, then removes the block. Exit status 0 after a signal, 1 when the configuration
+// or the block cannot be used, 2 for a bad command line.
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "sensors/mbm_shared_data.h"
+#include "tools/hardware_monitors.h"
+#include "tools/published_block.h"
+
+namespace {
+
+constexpr char Program[] = "kelvari-sensors";
+constexpr std::timespec Interval{1, 0};
+
+struct Options {
+  std::string config;
+  std::string block = kelvari::mbm::BlockName;
+};
+
+bool parse(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view option = argv[i];
+    if (i + 1 == argc || (option != "--config" && option != "--block")) return false;
+    (option == "--config" ? options.config : options.block) = argv[++i];
+  }
+  return true;
+}
+
+void printSlots(const kelvari::publisher::HardwareMonitors& monitors, const std::string& objectName) {
+  if (monitors.slots().empty()) {
+    std::printf("%s: no hardware monitors found; publishing zeros in %s\n", Program, objectName.c_str());
+    return;
+  }
+  std::printf("%s: publishing in %s about once a second:\n", Program, objectName.c_str());
+  for (const kelvari::publisher::SensorSlot& slot : monitors.slots()) {
+    std::printf("  %-8s %s: %s\n", slotName(slot).c_str(), slot.chip.c_str(), slot.label.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parse(argc, argv, options)) {
+    std::fprintf(stderr, "usage: %s [--config FILE] [--block NAME]\n", Program);
+    return 2;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  // The signals that end the run are taken synchronously between two rewrites.
+  sigset_t endSignals;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGINT);
+  sigaddset(&endSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &endSignals, nullptr);
+
+  try {
+    const kelvari::publisher::HardwareMonitors monitors(options.config);
+    kelvari::publisher::PublishedBlock block(options.block);
+    block.write(monitors.read());
+    printSlots(monitors, block.objectName());
+    for (;;) {
+      const int signal = sigtimedwait(&endSignals, nullptr, &Interval);
+      if (signal == SIGINT || signal == SIGTERM) break;
+      block.write(monitors.read());
+    }
+    std::printf("%s: stopped; %s removed\n", Program, block.objectName().c_str());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s: %s\n", Program, error.what());
+    return 1;
+  }
+  return 0;
+}
