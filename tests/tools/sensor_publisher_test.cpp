@@ -256,7 +256,7 @@ TEST_F(SensorPublisher, RefusesABlockOfAnotherUserAndABadConfiguration) {
   ASSERT_EQ(stat(("/dev/shm" + objectName_).c_str(), &status), 0) << "a foreign block must be left alone";
   EXPECT_EQ(status.st_uid, 65534u);
 
-  Publisher missingConfig({"--config", configPath_ + ".missing", "--block", blockName_ + "-other"});
+  Publisher missingConfig({"--config", configPath_ + ".missing", "--block", blockName_});
   EXPECT_EQ(missingConfig.end(), 1);
   EXPECT_NE(missingConfig.output().find("cannot read the configuration " + configPath_ + ".missing"), std::string::npos)
       << missingConfig.output();
