@@ -14,6 +14,8 @@ void resetCallLog();
 void resetSystem();
 void resetServices();
 void resetLibraries();
+void resetRegistry();
+void resetSleep();
 
 std::string hexText(DWORD value);
 std::string stringText(LPCSTR text);

@@ -105,6 +105,8 @@ void reset() {
   detail::resetSystem();
   detail::resetServices();
   detail::resetLibraries();
+  detail::resetRegistry();
+  detail::resetSleep();
   detail::resetCallLog();
   SetLastError(ERROR_SUCCESS);
 }
