@@ -1,6 +1,5 @@
 // TDLPrinterPortIO detection: both registry walks over prepared images, selection of a
-// port, the machine's image built from a kernel parport tree, names too long for their
-// buffers, and the palette registration.
+// port, the machine's image built from a kernel parport tree, and the palette registration.
 #include "portio/register.h"
 #include "portio/tdlprinterportio.h"
 #include "portio_fixture.h"
@@ -15,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <string>
 
 namespace portio_test {
@@ -44,6 +44,8 @@ struct DetectionCase {
   int count;
   Bases bases;
 };
+
+void PrintTo(const DetectionCase& row, std::ostream* os) { *os << row.file << (row.nt ? " (NT)" : " (95/98)"); }
 
 class DetectionTest : public PortioTest, public ::testing::WithParamInterface<DetectionCase> {};
 
@@ -94,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         DetectionCase{"nt_lpt9_and_no_digits.reg", true, 1, {}},
         DetectionCase{"nt_duplicate_numbers.reg", true, 2, {{1, 0x278}}},
         DetectionCase{"nt_no_device_prefix.reg", true, 0, {}},
-        DetectionCase{"nt_data_not_text.reg", true, 0, {}}),
+        DetectionCase{"nt_data_not_text.reg", true, 0, {}},
+        DetectionCase{"long_names.reg", false, 2, {{1, 0x378}, {2, 0x278}}},
+        DetectionCase{"long_names.reg", true, 1, {{1, 0x0303}}}),
     [](const ::testing::TestParamInfo<DetectionCase>& row) {
       std::string name = std::string(row.param.nt ? "NtWalk_" : "Walk9x_") + row.param.file;
       for (char& c : name)
@@ -125,35 +129,6 @@ TEST_F(PortioTest, SelectionTakesItsBaseFromTheTableOfTheLastSelection) {
   EXPECT_EQ(port.LPTBasePort(), 0);
   port.SetLPTNumber(2);
   EXPECT_EQ(port.LPTBasePort(), 0x278);
-}
-
-TEST_F(PortioTest, NamesTooLongForTheirBuffersAreSkipped) {
-  winapi::RegistryImage image = winapi::LoadRegistryImage(std::string(KELVARI_TEST_DATA) + "/portio/registry/9x_ports.reg");
-  const std::string longName(300, 'N');
-  auto& nodes = winapi::RegistryImage::Create(image.dynData, "Config Manager\\Enum");
-  nodes.Subkey(longName).SetValue("Problem", REG_BINARY, {0});                 // name beyond 259
-  nodes.Subkey("0004").SetString("HardwareKey", std::string(300, 'H'));        // text beyond 259
-  nodes.Subkey("0005").SetString("HardwareKey", std::string(255, 'K'));        // "Enum\" + it beyond 259
-  nodes.Subkey(std::string(250, 'P')).SetValue("Problem", REG_BINARY, {0});    // path beyond 259
-  for (const char* node : {"0004", "0005"}) nodes.Subkey(node).SetValue("Problem", REG_BINARY, {0});
-  nodes.Subkey("0005").SetValue("Allocation", REG_BINARY, {12, 0, 0xBC, 0x03});
-  winapi::RegistryImage::Create(image.localMachine, "Enum").Subkey(std::string(255, 'K')).SetString("PortName", "LPT5");
-  auto& map = winapi::RegistryImage::Create(image.localMachine, "HARDWARE\\DEVICEMAP\\PARALLEL PORTS");
-  map.SetString("\\Device\\Parallel" + longName, "\\DosDevices\\LPT3");                   // name beyond 259
-  map.SetString("\\Device\\Parallel" + std::string(240, '7'), "\\DosDevices\\LPT4");      // raw name beyond 259
-  map.SetString("\\Device\\Parallel9", "\\DosDevices\\LPT" + std::string(300, '5'));     // text beyond 259
-  map.SetString("\\Device\\Parallel0", "\\DosDevices\\LPT1");
-  winapi::RegistryImage::Create(image.localMachine, "HARDWARE\\RESOURCEMAP\\LOADED PARALLEL DRIVER RESOURCES\\Parport")
-      .SetValue("\\Device\\ParallelPort0.Raw", REG_RESOURCE_LIST, std::vector<BYTE>(26, 0x03));
-  winapi::fake::loadRegistry(image);
-
-  TDLPrinterPortIO port(nullptr);
-  EXPECT_EQ(port.LPTNumPorts(), 2);
-  EXPECT_EQ(SelectableBases(port), (Bases{{1, 0x378}, {2, 0x278}}));
-  port.DetectPortsNT();
-  EXPECT_EQ(port.LPTNumPorts(), 1);
-  EXPECT_EQ(SelectableBases(port), (Bases{{1, 0x0303}}));
-  EXPECT_EQ(winapi::fake::openRegistryKeys(), 0);
 }
 
 // A tree laid out as /proc/sys/dev/parport, private to this process.
