@@ -1,8 +1,7 @@
 // Test controls of the Windows stand-ins (winapi/windows.h): the reported version family,
 // the in-memory service database, injected failures of service-manager and library
-// calls, the registry image, a watch on Sleep, and the log of calls made. Everything here
-// is process-wide; reset() returns it to the start state: non-NT family, empty database,
-// no failures, the machine's registry image, no watch, empty log, counters zero.
+// calls, and the log of calls made. Everything here is process-wide; reset() returns it to
+// the start state: non-NT family, empty database, no failures, empty log, counters zero.
 #pragma once
 
 #include "winapi/registry_image.h"
@@ -10,7 +9,6 @@
 
 #include <filesystem>
 #include <functional>
-
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,9 +47,8 @@ struct Service {
   bool markedForDelete = false;  // removed once stopped and no handle to it is open
 };
 
-// One call of a service-manager, library or registry stand-in (the version and folder
-// queries and Sleep are not logged). A registry call's result is the code it returned, in
-// decimal; a successful RegOpenKeyExA adds the handle it gave as a last argument. Arguments as text: strings as given ("(null)" for a null
+// One call of a service-manager or library stand-in (the version and folder queries are
+// not logged). Arguments as text: strings as given ("(null)" for a null
 // pointer), numbers in hexadecimal ("0x17"), handles as "scm#n", "svc#n", "lib#n" or
 // "(null)". The result in the same form ("1"/"0" for BOOL); error is the last error the
 // call set (ERROR_SUCCESS when it succeeded).
@@ -101,16 +98,20 @@ std::vector<CallRecord> callLog();
 std::vector<std::string> calledFunctions();
 void clearCallLog();
 
-// Registry. The image shown until one is loaded is the machine's: built from the kernel's
-// parallel-port list below `parportRoot` (KernelParportRoot after reset()) at each open of
-// a root key, in the layout of the family reported then. A loaded image stays until the
-// next load or reset(); handles open at a change keep showing the image they were opened in.
+// Registry. The image shown until one is loaded, and again after reset(), is the machine's:
+// built from the kernel's parallel-port list below `parportRoot` (KernelParportRoot after
+// reset()) at each open of a root key, in the layout of the family reported then. A loaded
+// image stays until the next load or reset(); handles open at a change keep showing the
+// image they were opened in. Registry calls are logged too: the result is the code
+// returned, in decimal (error stays ERROR_SUCCESS); a successful RegOpenKeyExA adds the
+// handle it gave ("key#n") as a last argument. Sleep is not logged.
 void loadRegistry(RegistryImage image);
 void loadRegistryFile(const std::filesystem::path& file);  // raises RegistryFormatError
 void useMachineRegistry(std::filesystem::path parportRoot);
 int openRegistryKeys();  // key handles given out and not yet closed
 
-// Called with the time asked at each Sleep, before the thread sleeps (null: no watch).
+// Called with the time asked at each Sleep, before the thread sleeps (null, and after
+// reset(): no watch).
 void setSleepObserver(std::function<void(DWORD)> observer);
 
 }  // namespace winapi::fake
