@@ -15,6 +15,8 @@ void resetSystem();
 void resetServices();
 void resetLibraries();
 void resetSharedMemory();
+void resetRegistry();
+void resetSleep();
 
 std::string hexText(DWORD value);
 std::string stringText(LPCSTR text);

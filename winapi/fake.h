@@ -5,8 +5,11 @@
 // failures, empty log, counters zero, no prefix.
 #pragma once
 
+#include "winapi/registry_image.h"
 #include "winapi/windows.h"
 
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -104,5 +107,20 @@ void setSharedMemoryPrefix(std::string prefix);
 std::string sharedMemoryObjectName(std::string_view name);
 int openMappingHandles();  // mapping handles open now
 int openMappedViews();     // views mapped now
+// Registry. The image shown until one is loaded, and again after reset(), is the machine's:
+// built from the kernel's parallel-port list below `parportRoot` (KernelParportRoot after
+// reset()) at each open of a root key, in the layout of the family reported then. A loaded
+// image stays until the next load or reset(); handles open at a change keep showing the
+// image they were opened in. Registry calls are logged too: the result is the code
+// returned, in decimal (error stays ERROR_SUCCESS); a successful RegOpenKeyExA adds the
+// handle it gave ("key#n") as a last argument. Sleep is not logged.
+void loadRegistry(RegistryImage image);
+void loadRegistryFile(const std::filesystem::path& file);  // raises RegistryFormatError
+void useMachineRegistry(std::filesystem::path parportRoot);
+int openRegistryKeys();  // key handles given out and not yet closed
+
+// Called with the time asked at each Sleep, before the thread sleeps (null, and after
+// reset(): no watch).
+void setSleepObserver(std::function<void(DWORD)> observer);
 
 }  // namespace winapi::fake

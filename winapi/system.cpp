@@ -106,6 +106,8 @@ void reset() {
   detail::resetServices();
   detail::resetLibraries();
   detail::resetSharedMemory();
+  detail::resetRegistry();
+  detail::resetSleep();
   detail::resetCallLog();
   SetLastError(ERROR_SUCCESS);
 }

@@ -72,3 +72,23 @@ std::string ExtractFileDir(std::string_view FileName);
 // Index 0: the full path of the running executable. Index n > 0: the n-th command-line
 // argument. Out of range: empty.
 std::string ParamStr(int Index);
+
+// Design-time registration: the development environment's component palette, as a list
+// that registration functions fill and tests read (winapi/component_palette.cpp).
+using TComponentFactory = TComponent* (*)(TComponent* Owner);
+
+struct TComponentClass {
+  std::string ClassName;
+  TComponentFactory Create;  // a new instance with the given owner
+};
+
+struct TPaletteEntry {
+  std::string Page;
+  TComponentClass Class;
+};
+
+// Puts the classes on the named page in the order given. A class name already on the
+// palette keeps its first place, so registering again changes nothing.
+void RegisterComponents(const std::string& Page, const std::vector<TComponentClass>& Classes);
+// Every class registered, in the order of registration.
+std::vector<TPaletteEntry> ComponentPalette();

@@ -205,3 +205,56 @@ LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwF
                      DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
 BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
 BOOL CloseHandle(HANDLE hObject);
+// Registry, read-only (winapi/registry.cpp). The stand-in shows an in-memory image: by
+// default the machine's own, built from the kernel's list of parallel ports in the layout
+// that the reported family keeps them in; tests load prepared images (winapi/fake.h).
+// Key and value names are matched without regard to case, as the real registry does. Only
+// the two root keys below exist; asking for any right beyond KEY_READ gives
+// ERROR_ACCESS_DENIED. Names are sized in characters with the terminator, data in bytes;
+// string data is returned as stored, so a string stored without a terminator comes back
+// without one. The functions return the error code and leave the last error alone.
+using HKEY = struct HKEY__*;
+using PHKEY = HKEY*;
+using LPBYTE = BYTE*;
+using REGSAM = DWORD;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+
+inline const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(std::uintptr_t{0x80000002});
+inline const HKEY HKEY_DYN_DATA = reinterpret_cast<HKEY>(std::uintptr_t{0x80000006});
+
+inline constexpr DWORD ERROR_MORE_DATA = 234;
+inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+
+// Key access rights.
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_READ = 0x00020019;
+
+// Value types.
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+inline constexpr DWORD REG_RESOURCE_LIST = 8;
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
+                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                      LPDWORD lpcbData);
+LONG RegCloseKey(HKEY hKey);
+
+// Thread sleep (winapi/sleep.cpp): suspends the calling thread for the given milliseconds.
+void Sleep(DWORD dwMilliseconds);
