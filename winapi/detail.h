@@ -14,6 +14,7 @@ void resetCallLog();
 void resetSystem();
 void resetServices();
 void resetLibraries();
+void resetPlayerWindows();
 
 std::string hexText(DWORD value);
 std::string stringText(LPCSTR text);

@@ -1,11 +1,15 @@
 // Test controls of the Windows stand-ins (winapi/windows.h): the reported version family,
 // the in-memory service database, injected failures of service-manager and library
-// calls, and the log of calls made. Everything here is process-wide; reset() returns it to
-// the start state: non-NT family, empty database, no failures, empty log, counters zero.
+// calls, the log of calls made, and the media players behind the player windows.
+// Everything here is process-wide; reset() returns it to the start state: non-NT family,
+// empty database, no failures, empty log, counters zero, the session bus's players and no
+// player window handles.
 #pragma once
 
+#include "winapi/media_players.h"
 #include "winapi/windows.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -94,5 +98,9 @@ int freedLibraries();   // successful FreeLibrary calls since reset()
 std::vector<CallRecord> callLog();
 std::vector<std::string> calledFunctions();
 void clearCallLog();
+
+// Player windows: these players stand behind them instead of the session bus's until
+// reset(). Calls of the stand-ins are not logged.
+void setMediaPlayers(std::shared_ptr<MediaPlayers> players);
 
 }  // namespace winapi::fake

@@ -105,6 +105,7 @@ void reset() {
   detail::resetSystem();
   detail::resetServices();
   detail::resetLibraries();
+  detail::resetPlayerWindows();
   detail::resetCallLog();
   SetLastError(ERROR_SUCCESS);
 }
