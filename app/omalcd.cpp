@@ -49,6 +49,7 @@ TForm1::TForm1(QWidget* parent)
   onClick(ui_->SetLCDPixel_Button1, &TForm1::SetLCDPixel_Button1Click);
   onClick(ui_->Nelio_Button1, &TForm1::Nelio_Button1Click);
   onClick(ui_->Pixels_Button1, &TForm1::Pixels_Button1Click);
+  onClick(ui_->Winamp_Button1, &TForm1::Winamp_Button1Click);
 }
 
 TForm1::~TForm1() = default;

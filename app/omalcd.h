@@ -3,7 +3,8 @@
 // one LcdOperations over DLPortIO1) and handles the window's buttons and check boxes.
 // Handlers read their numbers first, then refuse with PortDriverNotOpenError while the
 // driver is not open, then send; exceptions escaping them go to the application's
-// exception display. Not here: the sensor page's and the media player's handlers.
+// exception display. Not here: the sensor page's handler; the media player's is in
+// app/winamp_page.cpp.
 #pragma once
 
 #include <QWidget>
@@ -69,6 +70,7 @@ class TForm1 : public QWidget {
   void SetLCDPixel_Button1Click(QObject* sender);
   void Nelio_Button1Click(QObject* sender);
   void Pixels_Button1Click(QObject* sender);
+  void Winamp_Button1Click(QObject* sender);
 
  private:
   using Handler = void (TForm1::*)(QObject*);
