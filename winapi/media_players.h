@@ -39,7 +39,8 @@ class MediaPlayers {
 };
 
 // The MPRIS players on the D-Bus session bus (DBUS_SESSION_BUS_ADDRESS, else the socket
-// $XDG_RUNTIME_DIR/bus); each bus call waits at most `replyTimeout` milliseconds.
+// $XDG_RUNTIME_DIR/bus); each bus call, and the wait for a new connection to the bus, takes
+// at most `replyTimeout` milliseconds.
 std::unique_ptr<MediaPlayers> makeSessionBusPlayers(int replyTimeout);
 
 }  // namespace winapi

@@ -4,8 +4,9 @@
 // waits one timeout however many players hang. A player that is gone or does not answer
 // in time gives nullopt; one that answers with an error or with a value of an unexpected
 // type counts as present with that value empty (0, no text). The connection is made anew
-// when the session bus address changes or the connection was lost; no address, no players
-// (the bus is never auto-launched). Not here: the player's controls (play, pause, seek),
+// when the session bus address changes or the connection was lost, on a thread of its own
+// and awaited for one reply timeout at most; no address, no players (the bus is never
+// auto-launched). Not here: the player's controls (play, pause, seek),
 // change signals, track lists.
 #include "winapi/media_players.h"
 
@@ -19,9 +20,13 @@
 #include <QVariant>
 #include <QVariantMap>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace winapi {
@@ -128,10 +133,61 @@ QStringList artistsIn(const QVariant& value) {
   return artists;
 }
 
+// One attempt to connect to a bus, made on a thread of its own, so that a bus daemon that
+// does not answer the handshake costs a caller one reply timeout instead of blocking it. An
+// attempt given up before it finished closes its connection itself when it does finish.
+class ConnectionAttempt {
+ public:
+  static std::shared_ptr<ConnectionAttempt> start(const QString& address) {
+    static std::atomic<int> attempts = 0;
+    auto attempt = std::make_shared<ConnectionAttempt>(QStringLiteral("kelvari-media-players-%1").arg(++attempts));
+    std::thread([attempt, address] {
+      QDBusConnection::connectToBus(address, attempt->name_);
+      const std::lock_guard lock(attempt->mutex_);
+      attempt->finished_ = true;
+      if (attempt->abandoned_) QDBusConnection::disconnectFromBus(attempt->name_);
+      attempt->finishedCondition_.notify_all();
+    }).detach();
+    return attempt;
+  }
+
+  explicit ConnectionAttempt(QString name) : name_(std::move(name)) {}
+
+  // The connection, once made; waits at most `timeout` for the attempt to finish.
+  std::optional<QDBusConnection> connection(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    if (!finishedCondition_.wait_for(lock, timeout, [this] { return finished_; })) return std::nullopt;
+    QDBusConnection bus(name_);
+    if (!bus.isConnected()) return std::nullopt;
+    return bus;
+  }
+
+  // Finished without a connection, or the connection was lost since.
+  bool failed() {
+    const std::lock_guard lock(mutex_);
+    return finished_ && !QDBusConnection(name_).isConnected();
+  }
+
+  void abandon() {
+    const std::lock_guard lock(mutex_);
+    abandoned_ = true;
+    if (finished_) QDBusConnection::disconnectFromBus(name_);
+  }
+
+ private:
+  const QString name_;
+  std::mutex mutex_;
+  std::condition_variable finishedCondition_;
+  bool finished_ = false;
+  bool abandoned_ = false;
+};
+
 class SessionBusPlayers final : public MediaPlayers {
  public:
   explicit SessionBusPlayers(int replyTimeout) : replyTimeout_(replyTimeout) {}
-  ~SessionBusPlayers() override { disconnect(); }
+  ~SessionBusPlayers() override {
+    if (attempt_) attempt_->abandon();
+  }
   SessionBusPlayers(const SessionBusPlayers&) = delete;
   SessionBusPlayers& operator=(const SessionBusPlayers&) = delete;
 
@@ -147,7 +203,8 @@ class SessionBusPlayers final : public MediaPlayers {
     std::vector<std::pair<QString, QDBusPendingCall>> requests;
     for (const QString& name : names.arguments().value(0).toStringList()) {
       if (!name.startsWith(PlayerNamePrefix)) continue;
-      requests.emplace_back(name, bus->asyncCall(propertyRequest(name, QStringLiteral("PlaybackStatus")), replyTimeout_));
+      const QDBusMessage request = propertyRequest(name, QStringLiteral("PlaybackStatus"));
+      requests.emplace_back(name, bus->asyncCall(request, replyTimeout_));
     }
     std::vector<PlayerStatus> found;
     for (auto& [name, request] : requests) {
@@ -187,27 +244,19 @@ class SessionBusPlayers final : public MediaPlayers {
 
   std::optional<QDBusConnection> connection() {
     const QString address = sessionBusAddress();
-    if (address != address_ || !QDBusConnection(connectionName_).isConnected()) {
-      disconnect();
+    if (address != address_ || (attempt_ && attempt_->failed())) {
+      if (attempt_) attempt_->abandon();
+      attempt_.reset();
       address_ = address;
-      if (address.isEmpty()) return std::nullopt;
-      static std::atomic<int> connections = 0;
-      connectionName_ = QStringLiteral("kelvari-media-players-%1").arg(++connections);
-      QDBusConnection::connectToBus(address, connectionName_);
+      if (!address.isEmpty()) attempt_ = ConnectionAttempt::start(address);
     }
-    QDBusConnection bus(connectionName_);
-    if (!bus.isConnected()) return std::nullopt;
-    return bus;
-  }
-
-  void disconnect() {
-    if (!connectionName_.isEmpty()) QDBusConnection::disconnectFromBus(connectionName_);
-    connectionName_.clear();
+    if (!attempt_) return std::nullopt;
+    return attempt_->connection(std::chrono::milliseconds(replyTimeout_));
   }
 
   int replyTimeout_;
   QString address_;
-  QString connectionName_;
+  std::shared_ptr<ConnectionAttempt> attempt_;
 };
 
 }  // namespace

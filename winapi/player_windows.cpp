@@ -26,8 +26,9 @@ namespace {
 using winapi::MediaPlayers;
 using winapi::PlayerStatus;
 
-// Each bus call waits at most this long. A press of the media-player page waits at most six
-// times (the bus's names, the players' statuses all at once, the title, three queries).
+// Each bus call waits at most this long. A press of the media-player page waits at most
+// seven times, 1.4 s: for a new connection to the bus, the bus's names, the players'
+// statuses (asked all at once), the title and the three queries.
 constexpr int ReplyTimeoutMilliseconds = 200;
 
 constexpr std::int64_t MicrosecondsPerMillisecond = 1000;

@@ -219,7 +219,8 @@ TEST_F(EndToEnd, SquarePastTheCornerRunsBeyondTheGraphicArea) {
 }
 
 // A player whose window the media-player page reads, in place of the session bus's players.
-void playerShowing(const char* status, QString title, std::int64_t positionMicroseconds, std::int64_t lengthMicroseconds) {
+void playerShowing(const char* status, QString title, std::int64_t positionMicroseconds,
+                   std::int64_t lengthMicroseconds) {
   winapi::test::SimulatedPlayers::Player player;
   player.name = "p";
   player.playbackStatus = status;
@@ -233,7 +234,9 @@ void playerShowing(const char* status, QString title, std::int64_t positionMicro
 // A text row as the display shows it: each cell's code back to its character.
 std::string textRow(const t6963::ModuleState& state, int row) {
   std::string text;
-  for (int column = 0; column < 40; ++column) text += static_cast<char>(state.ram[static_cast<std::size_t>(row * 40 + column)] + 32);
+  for (int column = 0; column < 40; ++column) {
+    text += static_cast<char>(state.ram[static_cast<std::size_t>(row * 40 + column)] + 32);
+  }
   return text;
 }
 

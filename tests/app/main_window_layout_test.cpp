@@ -205,7 +205,9 @@ TEST_F(MainWindowLayout, TabChainFollowsTheDeclarationOrder) {
     }
   }
   const std::pair<const char*, int> givenPositions[] = {
-      {"Winamp_Button1", 23}, {"Winamp_Edit1", 24}, {"Winamp_Edit2", 25}, {"Winamp_Edit3", 26}, {"Winamp_GroupBox1", 35}};
+      {"Winamp_Button1", 23}, {"Winamp_Edit1", 24},     {"Winamp_Edit2", 25},
+      {"Winamp_Edit3", 26},   {"Winamp_GroupBox1", 35},
+  };
   for (const auto& [name, position] : givenPositions) EXPECT_EQ(positions.indexOf(name), position) << name;
 
   QStringList focusable;

@@ -40,7 +40,9 @@ TEST(WinampTitle, KeepsWhatStandsBeforeTheLastMarkerWithoutTrailingSpaces) {
       {L"", L""},
       {L"Björk ☃ - Winamp", L"Björk ☃"},
   };
-  for (const Case& c : cases) EXPECT_EQ(trimmedTitle(c.title), c.shown) << QString::fromStdWString(std::wstring(c.title)).toStdString();
+  for (const Case& c : cases) {
+    EXPECT_EQ(trimmedTitle(c.title), c.shown) << QString::fromStdWString(std::wstring(c.title)).toStdString();
+  }
 }
 
 TEST(WinampTexts, StateAndTimeAreFormattedWhole) {

@@ -8,8 +8,8 @@
 #include <QMutexLocker>
 #include <sys/prctl.h>
 
-#include <csignal>
 #include <atomic>
+#include <csignal>
 #include <stdexcept>
 
 namespace winapi::test {
@@ -27,10 +27,15 @@ PrivateSessionBus::PrivateSessionBus() : previousAddress_(qgetenv("DBUS_SESSION_
 
 PrivateSessionBus::~PrivateSessionBus() {
   qputenv("DBUS_SESSION_BUS_ADDRESS", previousAddress_);
+  resume();
   daemon_.terminate();
   if (!daemon_.waitForFinished(2000)) daemon_.kill();
   daemon_.waitForFinished(2000);
 }
+
+void PrivateSessionBus::pause() { ::kill(static_cast<pid_t>(daemon_.processId()), SIGSTOP); }
+
+void PrivateSessionBus::resume() { ::kill(static_cast<pid_t>(daemon_.processId()), SIGCONT); }
 
 class FakeMprisPlayer::Object : public QDBusVirtualObject {
  public:

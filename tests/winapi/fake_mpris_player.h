@@ -21,6 +21,9 @@ class PrivateSessionBus {
   PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
 
   const QString& address() const { return address_; }
+  // Stops and resumes the daemon (SIGSTOP, SIGCONT): a bus that answers nothing meanwhile.
+  void pause();
+  void resume();
 
  private:
   QProcess daemon_;

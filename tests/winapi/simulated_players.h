@@ -46,7 +46,8 @@ class SimulatedPlayers : public MediaPlayers {
  private:
   const Player* answering(const QString& name) {
     ++questions;
-    const auto player = std::find_if(present.begin(), present.end(), [&name](const Player& p) { return p.name == name; });
+    const auto player =
+        std::find_if(present.begin(), present.end(), [&name](const Player& p) { return p.name == name; });
     return player != present.end() && player->answers ? &*player : nullptr;
   }
 };
