@@ -51,6 +51,7 @@ TForm1::TForm1(QWidget* parent)
   onClick(ui_->Nelio_Button1, &TForm1::Nelio_Button1Click);
   onClick(ui_->Pixels_Button1, &TForm1::Pixels_Button1Click);
   onClick(ui_->MBM_Button1, &TForm1::MBM_Button1Click);
+  onClick(ui_->Winamp_Button1, &TForm1::Winamp_Button1Click);
 }
 
 TForm1::~TForm1() = default;

@@ -3,7 +3,8 @@
 // one LcdOperations over DLPortIO1) and handles the window's buttons and check boxes.
 // Handlers read their numbers first, then refuse with PortDriverNotOpenError while the
 // driver is not open, then send; exceptions escaping them go to the application's
-// exception display. Not here: the media player's handler; the sensor window is TForm2.
+// exception display. Not here: the media player's handler is in app/winamp_page.cpp; the
+// sensor window is TForm2.
 #pragma once
 
 #include <QWidget>
@@ -75,6 +76,7 @@ class TForm1 : public QWidget {
   void Pixels_Button1Click(QObject* sender);
   // Shows Form2 modally; returns when it is closed.
   void MBM_Button1Click(QObject* sender);
+  void Winamp_Button1Click(QObject* sender);
 
  private:
   using Handler = void (TForm1::*)(QObject*);

@@ -17,6 +17,7 @@ void resetLibraries();
 void resetSharedMemory();
 void resetRegistry();
 void resetSleep();
+void resetPlayerWindows();
 
 std::string hexText(DWORD value);
 std::string stringText(LPCSTR text);

@@ -1,15 +1,19 @@
 // Test controls of the Windows stand-ins (winapi/windows.h): the reported version family,
 // the in-memory service database, injected failures of service-manager and library
-// calls, the log of calls made, and the name prefix of shared memory. Everything here is
-// process-wide; reset() returns it to the start state: non-NT family, empty database, no
-// failures, empty log, counters zero, no prefix.
+// calls, the log of calls made, the name prefix of shared memory, the registry image and
+// the media players behind the player windows. Everything here is process-wide; reset()
+// returns it to the start state: non-NT family, empty database, no failures, empty log,
+// counters zero, no prefix, the machine's registry, the session bus's players and no
+// player window handles.
 #pragma once
 
+#include "winapi/media_players.h"
 #include "winapi/registry_image.h"
 #include "winapi/windows.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -122,5 +126,8 @@ int openRegistryKeys();  // key handles given out and not yet closed
 // Called with the time asked at each Sleep, before the thread sleeps (null, and after
 // reset(): no watch).
 void setSleepObserver(std::function<void(DWORD)> observer);
+// Player windows: these players stand behind them instead of the session bus's until
+// reset(). Calls of the stand-ins are not logged.
+void setMediaPlayers(std::shared_ptr<MediaPlayers> players);
 
 }  // namespace winapi::fake

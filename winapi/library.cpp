@@ -20,7 +20,7 @@
 namespace {
 
 struct LoadedLibrary {
-  int id;          // shown in the call log as lib#id
+  int id;          // shown in the call log as lib#id; 0 until first shown since the reset
   int references;  // loads not yet matched by a free
 };
 
@@ -44,7 +44,9 @@ void* handleOf(HMODULE module) { return static_cast<void*>(module); }
 std::string moduleText(HMODULE module) {
   if (module == nullptr) return "(null)";
   const auto found = libraries.loaded.find(handleOf(module));
-  return found == libraries.loaded.end() ? "bad" : "lib#" + std::to_string(found->second.id);
+  if (found == libraries.loaded.end()) return "bad";
+  if (found->second.id == 0) found->second.id = libraries.nextId++;
+  return "lib#" + std::to_string(found->second.id);
 }
 
 void logLibraryCall(std::string function, std::vector<std::string> arguments, std::string result, DWORD error) {
@@ -88,9 +90,7 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
     handle = openLibrary(lpLibFileName, error);
   }
   if (handle != nullptr) {
-    auto [entry, added] = libraries.loaded.try_emplace(handle, LoadedLibrary{libraries.nextId, 0});
-    if (added) ++libraries.nextId;
-    ++entry->second.references;
+    ++libraries.loaded.try_emplace(handle, LoadedLibrary{0, 0}).first->second.references;
     ++libraries.loads;
   }
   const auto module = static_cast<HMODULE>(handle);
@@ -139,8 +139,9 @@ namespace winapi::detail {
 void resetLibraries() {
   const std::lock_guard lock(libraryMutex);
   LibraryState fresh;
-  fresh.loaded = std::move(libraries.loaded);  // still loaded: keep accepting their handles
-  for (auto& entry : fresh.loaded) entry.second.id = fresh.nextId++;
+  // Still loaded: keep accepting their handles, numbered afresh in the order they next show.
+  fresh.loaded = std::move(libraries.loaded);
+  for (auto& entry : fresh.loaded) entry.second.id = 0;
   libraries = std::move(fresh);
 }
 

@@ -108,6 +108,7 @@ void reset() {
   detail::resetSharedMemory();
   detail::resetRegistry();
   detail::resetSleep();
+  detail::resetPlayerWindows();
   detail::resetCallLog();
   SetLastError(ERROR_SUCCESS);
 }

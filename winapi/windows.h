@@ -9,7 +9,9 @@
 // - service manager: an in-memory service database with the real states, access rights,
 //   handle semantics and error codes (controlled by tests through winapi/fake.h);
 // - dynamic libraries: dlopen/dlsym/dlclose; a bare file name is looked for in the
-//   executable's folder first, then by the loader's own search.
+//   executable's folder first, then by the loader's own search;
+// - player windows: each media player of the desktop (MPRIS on the D-Bus session bus)
+//   appears as a top-level window of the media player's class (see "Player windows").
 // The last error is per thread; a call that succeeds leaves it as it was.
 // Not provided: wide-character (W) functions, remote machines, service configuration
 // queries and changes, service-specific start arguments.
@@ -258,3 +260,31 @@ LONG RegCloseKey(HKEY hKey);
 
 // Thread sleep (winapi/sleep.cpp): suspends the calling thread for the given milliseconds.
 void Sleep(DWORD dwMilliseconds);
+// Player windows. Each media player of the desktop appears as one top-level window of class
+// "Winamp v1.x" (winapi/winamp.h) whose title is composed as that player composes its own
+// and which answers the player's WM_USER queries; winapi/media_players.h says where the
+// players come from. Every call is bounded in time: a player that is gone or does not answer
+// in time makes its window invalid (texts empty, replies 0). Not provided: other window
+// classes, window messages other than the player's queries, enumeration, window changes.
+using HWND = struct HWND__*;
+using WCHAR = wchar_t;
+using LPWSTR = WCHAR*;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+
+inline constexpr UINT WM_USER = 0x0400;
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+
+// The window of the first matching player, or null. A null class name matches every class,
+// a null window name every title. With several players, one that is playing comes first,
+// then one that is paused, then any other; among equals the one with the lowest bus name.
+HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
+// Copies at most nMaxCount - 1 characters of the window's title and a terminating zero;
+// returns the number of characters copied (0 with an empty buffer for an invalid window).
+// The A form gives the Windows ANSI code page (1252), "?" for characters it lacks.
+int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+int GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
+// Sends a message and returns the window's reply; a player's replies lie in the 32-bit
+// range, as a window message's reply on 32-bit Windows does.
+LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);

@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -22,6 +24,7 @@
 #include "port_trace.h"
 #include "t6963/renderer.h"
 #include "t6963/shared_module.h"
+#include "tests/winapi/simulated_players.h"
 #include "winapi/fake.h"
 #include "winapi/toolkit.h"
 
@@ -215,6 +218,60 @@ TEST_F(EndToEnd, SquarePastTheCornerRunsBeyondTheGraphicArea) {
   EXPECT_EQ(state.violations.total, 0u);
 }
 
+// A player whose window the media-player page reads, in place of the session bus's players.
+void playerShowing(const char* status, QString title, std::int64_t positionMicroseconds,
+                   std::int64_t lengthMicroseconds) {
+  winapi::test::SimulatedPlayers::Player player;
+  player.name = "p";
+  player.playbackStatus = status;
+  player.positionMicroseconds = positionMicroseconds;
+  player.track = {{}, std::move(title), lengthMicroseconds};
+  auto players = std::make_shared<winapi::test::SimulatedPlayers>();
+  players->present = {player};
+  winapi::fake::setMediaPlayers(players);
+}
+
+// A text row as the display shows it: each cell's code back to its character.
+std::string textRow(const t6963::ModuleState& state, int row) {
+  std::string text;
+  for (int column = 0; column < 40; ++column) {
+    text += static_cast<char>(state.ram[static_cast<std::size_t>(row * 40 + column)] + 32);
+  }
+  return text;
+}
+
+TEST_F(EndToEnd, WinampPageShowsStateTitleAndTimeOnRowsZeroTwoAndFive) {
+  const auto row = [](std::string text) { return text.append(40 - text.size(), ' '); };
+  const std::string longTitle = [] {
+    std::string title;
+    for (int i = 0; i < 135; ++i) title += static_cast<char>('A' + i % 26);
+    return title;
+  }();
+  struct Case {
+    const char* status;  // nullptr: no player
+    QString title;
+    std::array<std::string, 8> rows;
+  };
+  const std::string blank = row("");
+  const Case cases[] = {
+      {nullptr, "", {row("Winamp stopped"), blank, blank, blank, blank, row("0:00 / 0:00"), blank, blank}},
+      {"Playing", QString::fromUtf8("Kappale ä"),
+       {row("Winamp playing"), blank, row("Kappale  "), blank, blank, row("2:05 / 4:10"), blank, blank}},
+      {"Paused", QString::fromStdString(longTitle),
+       {row("Winamp paused"), blank, longTitle.substr(0, 40), longTitle.substr(40, 40), longTitle.substr(80, 40),
+        row("2:05 / 4:10" + longTitle.substr(131)), blank, blank}},
+  };
+  initialise();
+  for (const Case& c : cases) {
+    if (c.status != nullptr) playerShowing(c.status, c.title, 125'500'000, 250'000'000);
+    click("CharGenROM_Button1");
+    click("Winamp_Button1");
+    const t6963::ModuleState state = snapshot();
+    for (int r = 0; r < 8; ++r) EXPECT_EQ(textRow(state, r), c.rows[static_cast<std::size_t>(r)]) << "row " << r;
+    EXPECT_EQ(state.violations.total, 0u);
+  }
+}
+
 // Golden frames: the buttons of the text and graphic groups pressed from a zeroed module.
 class GoldenFrame;
 struct FrameCase {
@@ -315,6 +372,11 @@ INSTANTIATE_TEST_SUITE_P(
                   [](GoldenFrame& g) {
                     g.press("Pixels_Button1");
                     g.press("PrintLCDText_Button1");
+                  }},
+        FrameCase{"winamp_page_long_title",
+                  [](GoldenFrame& g) {
+                    playerShowing("Playing", QString(130, 'W') + " - Winamp - more", 3'599'999'000, 3'725'000'000);
+                    g.press("Winamp_Button1");
                   }}),
     [](const testing::TestParamInfo<FrameCase>& caseInfo) { return std::string(caseInfo.param.name); });
 

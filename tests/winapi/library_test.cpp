@@ -163,4 +163,19 @@ TEST_F(LibraryTest, CallsAreLogged) {
   EXPECT_EQ(log[3].result, "1");
 }
 
+TEST_F(LibraryTest, LibrariesLeftLoadedAcrossAResetAreNumberedWhenTheyNextShow) {
+  const HMODULE left = LoadLibraryA("winapi_search_probe.so");
+  winapi::fake::failFreeLibrary(ERROR_INVALID_HANDLE, 1);
+  FreeLibrary(left);
+  winapi::fake::reset();
+  const HMODULE fresh = LoadLibraryA((std::string(WINAPI_SEARCH_DIR) + "/winapi_search_only_probe.so").c_str());
+  FreeLibrary(left);
+  FreeLibrary(fresh);
+  const auto log = winapi::fake::callLog();
+  ASSERT_EQ(log.size(), 3U);
+  EXPECT_EQ(log[0].result, "lib#1");
+  EXPECT_EQ(log[1].arguments, std::vector<std::string>{"lib#2"});
+  EXPECT_EQ(log[2].arguments, std::vector<std::string>{"lib#1"});
+}
+
 }  // namespace
