@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,19 @@ TEST(VirtualModuleBackend, GivenSettingsAreAppliedAndUnsetOnesLeaveTheSegmentAsI
   { portlib::VirtualModuleBackend third(settings); }
   EXPECT_FALSE(t6963::isDisconnected(view.state()));
   EXPECT_EQ(view.state().settings.busyAccesses, 0u);
+}
+
+TEST(VirtualModuleBackend, ASecondDriverOfTheSameModuleIsRefusedWhileTheFirstHoldsIt) {
+  portlib_test::TestSegment segment;
+  auto first = std::make_unique<portlib::VirtualModuleBackend>(settingsFor(segment));
+  try {
+    portlib::createBackend(settingsFor(segment), [](std::string_view) {});
+    FAIL() << "two drivers on one module";
+  } catch (const portlib::BackendError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("driven by this process " + std::to_string(getpid())));
+  }
+  first.reset();
+  EXPECT_NO_THROW(portlib::VirtualModuleBackend second(settingsFor(segment)));
 }
 
 TEST(VirtualModuleBackend, AttachingKeepsWhatTheModuleHeld) {
