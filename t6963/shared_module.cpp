@@ -6,14 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
 #include <fstream>
 #include <new>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "t6963/atomic_word.h"
@@ -43,6 +46,9 @@ constexpr mode_t GroupOrOther = S_IRWXG | S_IRWXO;
 // Where the system keeps POSIX shared memory: new segments are made here unnamed and
 // linked under their name once complete.
 constexpr const char* ShmDirectory = "/dev/shm";
+// How long a power cycle waits for the bus side to finish an update: well inside the time
+// after which an update takes the state over from a writer presumed dead (seqlock.cpp).
+constexpr std::chrono::milliseconds BusUpdateBound{50};
 // Creation races with removal by another process at most this often before giving up.
 constexpr int OpenAttempts = 5;
 
@@ -274,8 +280,28 @@ void SharedModule::claimBus() {
   }
 }
 
+// Waits a bounded time for the bus side to finish an update in progress. A live holder that
+// stays in it (stopped by a debugger or SIGSTOP) is not overtaken: the power cycle is
+// refused. A dead one is left to the update's own takeover.
+void SharedModule::waitForBusUpdate() const {
+  const auto odd = [this] { return (detail::loadWord(segment_->state.sequence, std::memory_order_acquire) & 1U) != 0; };
+  const auto deadline = std::chrono::steady_clock::now() + BusUpdateBound;
+  while (odd()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      const std::uint64_t holder = detail::loadWord(segment_->busHolder, std::memory_order_acquire);
+      if (holder != 0 && holder != busClaim_ && isAlive(holder)) {
+        throw std::runtime_error("display module segment " + name_ + ": its bus is held in the middle of an update by " +
+                                 describeHolder(holder) + " (stopped?); power cycle refused");
+      }
+      return;
+    }
+    std::this_thread::yield();
+  }
+}
+
 void SharedModule::powerCycle(PowerOnContents contents) {
   const std::uint64_t seed = randomSeed();
+  waitForBusUpdate();
   StateUpdate update(segment_->state);
   powerOn(segment_->state, contents, seed);
 }

@@ -53,7 +53,9 @@ class SharedModule {
   // claim of this one, holds it.
   void claimBus();
 
-  // Power-on reset while other processes may be driving or reading the module.
+  // Power-on reset while other processes may be driving or reading the module. Throws
+  // std::runtime_error, changing nothing, when the bus holder stays stopped in the middle of
+  // an update.
   void powerCycle(PowerOnContents contents = PowerOnContents::Random);
 
   // A consistent copy (never torn); waits a bounded time, throws std::runtime_error if the
@@ -63,6 +65,7 @@ class SharedModule {
  private:
   SharedModule(std::string name, detail::SharedSegment* segment) noexcept;
   void release() noexcept;  // gives up the claim and the mapping
+  void waitForBusUpdate() const;
 
   std::string name_;
   detail::SharedSegment* segment_ = nullptr;

@@ -262,6 +262,43 @@ TEST_F(SharedModuleTest, AStoppedHolderKeepsTheBusAndADeadOneLosesIt) {
   EXPECT_NO_THROW(second.claimBus()) << "a holder that died is recovered";
 }
 
+TEST_F(SharedModuleTest, APowerCycleDoesNotOvertakeAHolderStoppedMidUpdate) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ready[0]);
+    try {
+      SharedModule holder = SharedModule::open(name_, PowerOnContents::Zero);
+      holder.claimBus();
+      StateUpdate update(holder.state());
+      const char byte = 1;
+      if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+      for (;;) ::pause();
+    } catch (...) {
+      ::_exit(2);
+    }
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const bool childInUpdate = ::read(ready[0], &byte, 1) == 1;
+  ::close(ready[0]);
+  ASSERT_TRUE(childInUpdate);
+
+  SharedModule viewer = SharedModule::open(name_);
+  ASSERT_EQ(::kill(child, SIGSTOP), 0);
+  const std::uint64_t generation = viewer.state().powerOnGeneration;
+  EXPECT_THROW(viewer.powerCycle(PowerOnContents::Zero), std::runtime_error);
+  EXPECT_EQ(viewer.state().powerOnGeneration, generation);
+  EXPECT_EQ(viewer.state().sequence % 2, 1U) << "the stopped holder's update is left alone";
+
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_NO_THROW(viewer.powerCycle(PowerOnContents::Zero)) << "a dead holder's update is taken over";
+  EXPECT_EQ(viewer.state().powerOnGeneration, generation + 1);
+}
+
 TEST(SharedModuleNames, BadNamesAreRefusedBeforeAnythingIsCreated) {
   for (const std::string& name : {std::string(), std::string("/"), std::string("kelvari"), std::string("/a/b"),
                                   "/" + std::string(300, 'x')}) {
