@@ -26,8 +26,9 @@ void reject(const DiagnosticSink& report, const char* name, std::string_view val
 void readBackend(const char* value, Settings& settings, const DiagnosticSink& report) {
   const std::string_view text = value;
   if (text == VirtualModuleName) return;
-  if (text == ParportName) {
+  if (text == ParportName || isParportPath(text)) {
     settings.backend = BackendKind::Parport;
+    if (text != ParportName) settings.parportPath = text;
     return;
   }
   if (text.front() == '/') {

@@ -4,7 +4,8 @@
 // variable set to the empty text counts as unset.
 //
 //   DLPORTIO_BACKEND           "lcd" (default): the virtual display module;
-//                              "ppdev": real ports through a /dev/parportN, no root needed;
+//                              "ppdev": real ports through a /dev/parportN, no root needed
+//                              (a /dev/parportN given here names the port as well);
 //                              an absolute path such as /dev/port: real ports through that
 //                              character device (ports no parport driver owns; needs root)
 //   DLPORTIO_PARPORT           with ppdev: the /dev/parportN to drive (default: the port at

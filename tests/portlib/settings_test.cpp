@@ -72,6 +72,9 @@ TEST(Settings, PpdevTakesAParportDeviceAndTheShadowSwitch) {
   EXPECT_EQ(ppdev.settings.parportPath, "/dev/parport1");
   EXPECT_TRUE(ppdev.settings.shadow);
   EXPECT_FALSE(readFrom({{portlib::EnvBackend, "ppdev"}}).settings.shadow);
+  const auto named = readFrom({{portlib::EnvBackend, "/dev/parport2"}});
+  EXPECT_EQ(named.settings.backend, portlib::BackendKind::Parport);
+  EXPECT_EQ(named.settings.parportPath, "/dev/parport2");
 
   for (const char* bad : {"/dev/port", "parport1", "/dev/parport", "/dev/parport1x", "/dev/parport1234"}) {
     const auto rejected = readFrom({{portlib::EnvParport, bad}, {portlib::EnvShadow, "yes"}});
