@@ -7,6 +7,7 @@
 #include "portlib/backend_error.h"
 #include "portlib/shadow_backend.h"
 #include "portlib/virtual_backend.h"
+#include "t6963/t6963c.h"
 
 namespace portlib {
 namespace {
@@ -28,8 +29,13 @@ std::unique_ptr<PortBackend> realPorts(const Settings& settings, const Diagnosti
   }
   const auto port = chooseParport(listParports(system.parportDirectory), settings.parportPath);
   auto backend = std::make_unique<ParportBackend>(*system.parport, port, report);
-  report("real ports through " + port.device +
-         (port.base != 0 ? " (its base " + portText(port.base) + " stands in for 0x378)" : std::string()));
+  std::string where;
+  if (port.base == t6963c::LptBase) {
+    where = " (base 0x378)";
+  } else if (port.base != 0) {
+    where = " (its base " + portText(port.base) + " stands in for 0x378)";
+  }
+  report("real ports through " + port.device + where);
   return backend;
 }
 

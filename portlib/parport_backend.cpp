@@ -18,7 +18,6 @@
 namespace portlib {
 namespace {
 
-constexpr std::string_view EntryPrefix = "parport";
 constexpr std::uint8_t ControlLines = 0x0F;  // bits 0-3: the lines PPWCONTROL drives
 // The ECR as the kernel leaves a claimed port: byte mode, FIFO empty, interrupts off.
 constexpr std::uint8_t ClaimedEcr = t6963c::ecr::ModeByte | t6963c::ecr::ErrorInterruptDisable |
@@ -57,7 +56,7 @@ std::vector<ParportEntry> listParports(const std::filesystem::path& directory) {
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
     const std::string name = entry.path().filename().string();
-    if (!name.starts_with(EntryPrefix) || !isParportPath("/dev/" + name)) continue;
+    if (!isParportPath("/dev/" + name)) continue;
     std::ifstream baseAddr(entry.path() / "base-addr");
     ParportEntry port{"/dev/" + name, 0, 0};
     if (!(baseAddr >> port.base)) continue;
