@@ -9,6 +9,7 @@
 #include "sensors/mbmcaf.h"
 #include "ui_omalcd.h"
 #include "winapi/toolkit.h"
+#include "winapi/windows.h"
 
 TForm1* Form1 = nullptr;
 
@@ -18,6 +19,14 @@ const QString OkText = QStringLiteral("OK");
 const QString FailedText = QStringLiteral("Virhe");
 
 std::int32_t numberIn(const QLineEdit* edit) { return StrToInt(edit->text().toStdString()); }
+
+// Why the port library did not load or bind, and what to do: the loader's text, or empty.
+QString libraryFailure() {
+  const DWORD size = GetLastLibraryErrorTextA(nullptr, 0);
+  std::string text(size, '\0');
+  text.resize(GetLastLibraryErrorTextA(text.data(), size));
+  return QString::fromStdString(text);
+}
 
 }  // namespace
 
@@ -71,6 +80,7 @@ void TForm1::OpenLptDriver() {
   if (!DLPortIO1->ActiveHW()) {
     QMessageBox dialog(QMessageBox::Critical, QStringLiteral("Error"),
                        QStringLiteral("Could not open the DriverLINX driver."), QMessageBox::Ok, this);
+    dialog.setDetailedText(libraryFailure());
     dialog.exec();
   }
 }

@@ -36,7 +36,8 @@ class TForm1 : public QWidget {
   const std::unique_ptr<TDLPortIO> DLPortIO1;
 
   // Loads the port library and driver from the executable's folder; shows an error dialog
-  // when that fails. The outcome is DLPortIO1->ActiveHW().
+  // when that fails, with the reason and its remedy as the dialog's details. The outcome is
+  // DLPortIO1->ActiveHW().
   void OpenLptDriver();
 
   // The window's rule for a closed driver: throws PortDriverNotOpenError unless the port

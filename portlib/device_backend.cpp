@@ -2,32 +2,55 @@
 #include "portlib/device_backend.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
-#include <utility>
+
+#include "t6963/t6963c.h"
 
 namespace portlib {
+namespace {
 
-std::unique_ptr<PortBackend> DeviceBackend::open(const std::string& path, const DiagnosticSink& report) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    report("cannot open " + path + " for port access: " + std::strerror(errno) +
-           "; port reads give 0x00 and writes are dropped");
-    return std::make_unique<SilentBackend>();
+constexpr std::uint16_t LastLpt1Port = t6963c::LptBase + 7;
+constexpr std::uint16_t FirstLpt1HighPort = t6963c::LptBase + 0x400;
+
+std::string openFailure(const std::string& path, int error) {
+  switch (error) {
+    case EACCES: return path + ": permission denied: real ports through " + path + " need root; use ppdev instead";
+    case EPERM: return "kernel lockdown forbids " + path + ": use ppdev";
+    case ELOOP: return path + " is a symbolic link: give the device itself";
+    default: return path + ": " + std::strerror(error);
   }
-  return std::unique_ptr<PortBackend>(new DeviceBackend(fd, path, report));
 }
 
-DeviceBackend::DeviceBackend(int fd, std::string path, DiagnosticSink report)
-    : fd_(fd), path_(std::move(path)), report_(std::move(report)) {}
+}  // namespace
+
+DeviceBackend::DeviceBackend(const std::string& path, const DiagnosticSink& report, DeviceFiles files)
+    : path_(path), report_(report), outside_(report, "the first parallel port's registers 0x378-0x37f and 0x778-0x77a") {
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd_ < 0) throw BackendError(openFailure(path, errno));
+  struct stat status {};
+  const bool wanted = ::fstat(fd_, &status) == 0 &&
+                      (S_ISCHR(status.st_mode) || (files == DeviceFiles::RegularFilesForTests && S_ISREG(status.st_mode)));
+  if (!wanted) {
+    ::close(fd_);
+    throw BackendError(path + " is not a character device: give the port device, such as /dev/port");
+  }
+}
 
 DeviceBackend::~DeviceBackend() { ::close(fd_); }
 
+bool DeviceBackend::isInUse(std::uint16_t port) noexcept {
+  return (port >= t6963c::LptBase && port <= LastLpt1Port) || (port >= FirstLpt1HighPort && port <= t6963c::EcrPort);
+}
+
 std::uint8_t DeviceBackend::read(std::uint16_t port) noexcept {
+  if (!isInUse(port)) {
+    outside_.refuse("read", port);
+    return OutsidePortReport::RefusedRead;
+  }
   std::uint8_t value = 0x00;
   ssize_t done = 0;
   do {
@@ -38,6 +61,10 @@ std::uint8_t DeviceBackend::read(std::uint16_t port) noexcept {
 }
 
 void DeviceBackend::write(std::uint16_t port, std::uint8_t value) noexcept {
+  if (!isInUse(port)) {
+    outside_.refuse("write", port);
+    return;
+  }
   ssize_t done = 0;
   do {
     done = ::pwrite(fd_, &value, 1, port);
@@ -47,10 +74,8 @@ void DeviceBackend::write(std::uint16_t port, std::uint8_t value) noexcept {
 
 void DeviceBackend::reportFailure(const char* operation, std::uint16_t port, int error) noexcept {
   if (failureReported_.exchange(true, std::memory_order_relaxed)) return;
-  std::array<char, 8> hex{};
-  std::to_chars(hex.data(), hex.data() + hex.size() - 1, port, 16);
   try {
-    report_("port " + std::string(operation) + " at 0x" + hex.data() + " on " + path_ +
+    report_("port " + std::string(operation) + " at " + portText(port) + " on " + path_ +
             " failed: " + std::strerror(error) + "; failed reads give 0x00 (reported once)");
   } catch (...) {
     // Out of memory while composing the line: the access itself has already been handled.

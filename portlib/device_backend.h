@@ -1,36 +1,45 @@
-// Real port access through a device file such as /dev/port, where the file offset is the
-// port number: one pread or pwrite of one byte per access. Any file works the same, which
-// is how the tests drive it (a regular file, never real ports). Not modelled: timing of
-// the real bus; a failed access reads 0x00 and is reported once.
+// Real port access through a character device such as /dev/port, where the file offset is
+// the port number: one pread or pwrite of one byte per access. For ports that no parport
+// driver owns; it needs root and is forbidden under kernel lockdown. Only the registers of
+// the first parallel port reach the file (0x378-0x37f and 0x778-0x77a): every other port
+// is refused, so a typing error in a port number never reaches a disk or interrupt
+// controller. Not modelled: timing of the real bus; a failed access reads 0x00 and is
+// reported once.
 #pragma once
 
 #include <atomic>
-#include <memory>
 #include <string>
 
+#include "portlib/backend_error.h"
 #include "portlib/port_backend.h"
 #include "portlib/settings.h"
 
 namespace portlib {
 
+// Which files the device backend opens. Only the tests drive it on a regular file; no
+// setting reaches RegularFilesForTests.
+enum class DeviceFiles { CharacterDevicesOnly, RegularFilesForTests };
+
 class DeviceBackend final : public PortBackend {
  public:
-  // Opens the file for reading and writing. When that fails, reports why in one line and
-  // returns a SilentBackend instead.
-  static std::unique_ptr<PortBackend> open(const std::string& path, const DiagnosticSink& report);
-
+  // Opens the file for reading and writing without following a symbolic link. Throws
+  // BackendError with the remedy when that fails or the file is of the wrong kind.
+  DeviceBackend(const std::string& path, const DiagnosticSink& report,
+                DeviceFiles files = DeviceFiles::CharacterDevicesOnly);
   ~DeviceBackend() override;
 
   std::uint8_t read(std::uint16_t port) noexcept override;
   void write(std::uint16_t port, std::uint8_t value) noexcept override;
 
+  static bool isInUse(std::uint16_t port) noexcept;
+
  private:
-  DeviceBackend(int fd, std::string path, DiagnosticSink report);
   void reportFailure(const char* operation, std::uint16_t port, int error) noexcept;
 
-  int fd_;
+  int fd_ = -1;
   std::string path_;
   DiagnosticSink report_;
+  OutsidePortReport outside_;
   std::atomic<bool> failureReported_{false};
 };
 

@@ -1,10 +1,14 @@
-// The C interface of the port library DLPortIO.dll: twelve entry points, looked up by name.
-// A port number is the 16-bit port widened to 32 bits without sign.
+// The C interface of the port library DLPortIO.dll: twelve entry points, looked up by name,
+// and the start-up routine the loader calls. A port number is the 16-bit port widened to 32
+// bits without sign.
 #pragma once
 
 #include <cstdint>
 
 extern "C" {
+// DllStartUp: null when the library is ready; else the reason it refuses to load, one line
+// with its remedy, valid until the library is unloaded.
+using DllStartUpFn = const char* (*)();
 using DlPortReadPortUcharFn = std::uint8_t (*)(std::uint32_t port);
 using DlPortReadPortUshortFn = std::uint16_t (*)(std::uint32_t port);
 using DlPortReadPortUlongFn = std::uint32_t (*)(std::uint32_t port);

@@ -1,7 +1,13 @@
 // DLPortIO.dll: the twelve C entry points over the backend chosen when the library is
-// loaded. Each entry point is one call into port_access.h, which makes one virtual call
-// per byte; nothing here locks, allocates or looks at the environment per access, and
-// nothing is thrown across the C boundary. All other symbols stay hidden (dlportio.map).
+// loaded, and its start-up routine DllStartUp. Each entry point is one call into
+// port_access.h, which makes one virtual call per byte; nothing here locks, allocates or
+// looks at the environment per access, and nothing is thrown across the C boundary. All
+// other symbols stay hidden (dlportio.map).
+//
+// The backend is opened while the library loads. When it cannot be, the library says why
+// on standard error and DllStartUp hands the loader that reason, so the load fails as a
+// Windows DLL's load fails when its entry point refuses. Loaded without a loader that asks
+// (a plain dlopen), the library works on: port reads give 0x00 and writes are dropped.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -19,6 +25,17 @@ namespace {
 
 portlib::SilentBackend silentBackend;
 portlib::PortBackend* activeBackend = &silentBackend;
+// Initialised on first use: the start-up runs before the file's dynamic initialisers may.
+std::string& startUpFailure() {
+  static std::string reason;
+  return reason;
+}
+
+#ifdef DLPORTIO_REGULAR_FILES_FOR_TESTS
+constexpr auto DeviceFiles = portlib::DeviceFiles::RegularFilesForTests;
+#else
+constexpr auto DeviceFiles = portlib::DeviceFiles::CharacterDevicesOnly;
+#endif
 
 void writeDiagnostic(std::string_view line) {
   std::fprintf(stderr, "DLPortIO.dll: %.*s\n", static_cast<int>(line.size()), line.data());
@@ -27,13 +44,16 @@ void writeDiagnostic(std::string_view line) {
 __attribute__((constructor)) void attachBackend() noexcept {
   try {
     const auto settings = portlib::readSettings([](const char* name) { return std::getenv(name); }, writeDiagnostic);
-    activeBackend = portlib::createBackend(settings, writeDiagnostic).release();
+    portlib::BackendSystem system;
+    system.deviceFiles = DeviceFiles;
+    activeBackend = portlib::createBackend(settings, writeDiagnostic, system).release();
+    return;
   } catch (const std::exception& error) {
-    writeDiagnostic(std::string("no backend: ") + error.what() +
-                    "; port reads give 0x00 and writes are dropped");
+    startUpFailure() = error.what();
   } catch (...) {
-    writeDiagnostic("no backend; port reads give 0x00 and writes are dropped");
+    startUpFailure() = "no backend";
   }
+  writeDiagnostic(startUpFailure() + "; the library refuses to load");
 }
 
 __attribute__((destructor)) void detachBackend() noexcept {
@@ -42,6 +62,8 @@ __attribute__((destructor)) void detachBackend() noexcept {
 }
 
 }  // namespace
+
+DLPORTIO_EXPORT const char* DllStartUp() { return startUpFailure().empty() ? nullptr : startUpFailure().c_str(); }
 
 DLPORTIO_EXPORT std::uint8_t DlPortReadPortUchar(std::uint32_t port) {
   return portlib::readByte(*activeBackend, port);
@@ -85,7 +107,8 @@ DLPORTIO_EXPORT void DlPortWritePortBufferUlong(std::uint32_t port, const std::u
   portlib::writeBuffer(*activeBackend, port, buffer, count);
 }
 
-// The definitions have exactly the types the component binds them as.
+// The definitions have exactly the types the component and the loader bind them as.
+static_assert(std::is_same_v<decltype(&DllStartUp), DllStartUpFn>);
 static_assert(std::is_same_v<decltype(&DlPortReadPortUchar), DlPortReadPortUcharFn>);
 static_assert(std::is_same_v<decltype(&DlPortReadPortUshort), DlPortReadPortUshortFn>);
 static_assert(std::is_same_v<decltype(&DlPortReadPortUlong), DlPortReadPortUlongFn>);

@@ -11,6 +11,8 @@ namespace portlib {
 namespace {
 
 constexpr std::string_view VirtualModuleName = "lcd";
+constexpr std::string_view ParportName = "ppdev";
+constexpr std::string_view ParportPrefix = "/dev/parport";
 constexpr std::size_t MaxSegmentNameLength = NAME_MAX;
 
 void reject(const DiagnosticSink& report, const char* name, std::string_view value, std::string_view expected,
@@ -24,13 +26,35 @@ void reject(const DiagnosticSink& report, const char* name, std::string_view val
 void readBackend(const char* value, Settings& settings, const DiagnosticSink& report) {
   const std::string_view text = value;
   if (text == VirtualModuleName) return;
+  if (text == ParportName || isParportPath(text)) {
+    settings.backend = BackendKind::Parport;
+    if (text != ParportName) settings.parportPath = text;
+    return;
+  }
   if (text.front() == '/') {
     settings.backend = BackendKind::Device;
     settings.devicePath = text;
     return;
   }
-  reject(report, EnvBackend, text, "\"lcd\" or an absolute device path such as /dev/port",
+  reject(report, EnvBackend, text, "\"lcd\", \"ppdev\" or an absolute device path such as /dev/port",
          "the virtual display module");
+}
+
+void readParport(const char* value, Settings& settings, const DiagnosticSink& report) {
+  if (isParportPath(value)) {
+    settings.parportPath = value;
+    return;
+  }
+  reject(report, EnvParport, value, "a ppdev device such as /dev/parport1", "the port at 0x378, else /dev/parport0");
+}
+
+void readShadow(const char* value, Settings& settings, const DiagnosticSink& report) {
+  const std::string_view text = value;
+  if (text == "1" || text == "0") {
+    settings.shadow = text == "1";
+    return;
+  }
+  reject(report, EnvShadow, text, "\"1\" or \"0\"", "no shadow");
 }
 
 void readSegment(const char* value, Settings& settings, const DiagnosticSink& report) {
@@ -77,6 +101,13 @@ void readBusy(const char* value, Settings& settings, const DiagnosticSink& repor
 
 }  // namespace
 
+bool isParportPath(std::string_view text) {
+  if (!text.starts_with(ParportPrefix)) return false;
+  const auto number = text.substr(ParportPrefix.size());
+  return !number.empty() && number.size() <= 3 &&
+         number.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 bool isSegmentName(std::string_view text) {
   return text.size() >= 2 && text.size() <= MaxSegmentNameLength && text.front() == '/' &&
          text.find('/', 1) == std::string_view::npos;
@@ -85,8 +116,9 @@ bool isSegmentName(std::string_view text) {
 Settings readSettings(const EnvironmentLookup& lookup, const DiagnosticSink& report) {
   using Reader = void (*)(const char*, Settings&, const DiagnosticSink&);
   constexpr std::pair<const char*, Reader> readers[] = {
-      {EnvBackend, readBackend},           {EnvSegment, readSegment}, {EnvPowerOn, readPowerOn},
-      {EnvDisconnected, readDisconnected}, {EnvBusy, readBusy},
+      {EnvBackend, readBackend},           {EnvParport, readParport}, {EnvShadow, readShadow},
+      {EnvSegment, readSegment},           {EnvPowerOn, readPowerOn}, {EnvDisconnected, readDisconnected},
+      {EnvBusy, readBusy},
   };
   Settings settings;
   for (const auto& [name, read] : readers) {

@@ -4,7 +4,14 @@
 // variable set to the empty text counts as unset.
 //
 //   DLPORTIO_BACKEND           "lcd" (default): the virtual display module;
-//                              an absolute path such as /dev/port: real ports on that file
+//                              "ppdev": real ports through a /dev/parportN, no root needed
+//                              (a /dev/parportN given here names the port as well);
+//                              an absolute path such as /dev/port: real ports through that
+//                              character device (ports no parport driver owns; needs root)
+//   DLPORTIO_PARPORT           with ppdev: the /dev/parportN to drive (default: the port at
+//                              0x378 if there is one, else /dev/parport0)
+//   DLPORTIO_SHADOW            "1": with real ports, every access also goes to the virtual
+//                              module, so the viewer shows what the display should show
 //   DLPORTIO_LCD_SEGMENT       shared-memory name of the virtual module, "/name"
 //                              (default: the per-user name of the module)
 //   DLPORTIO_LCD_POWERON       "random" (default) or "zero": display memory when the
@@ -26,6 +33,8 @@
 namespace portlib {
 
 inline constexpr const char* EnvBackend = "DLPORTIO_BACKEND";
+inline constexpr const char* EnvParport = "DLPORTIO_PARPORT";
+inline constexpr const char* EnvShadow = "DLPORTIO_SHADOW";
 inline constexpr const char* EnvSegment = "DLPORTIO_LCD_SEGMENT";
 inline constexpr const char* EnvPowerOn = "DLPORTIO_LCD_POWERON";
 inline constexpr const char* EnvDisconnected = "DLPORTIO_LCD_DISCONNECTED";
@@ -33,11 +42,13 @@ inline constexpr const char* EnvBusy = "DLPORTIO_LCD_BUSY";
 
 inline constexpr std::uint32_t MaxBusyAccesses = 1'000'000;
 
-enum class BackendKind { VirtualModule, Device };
+enum class BackendKind { VirtualModule, Parport, Device };
 
 struct Settings {
   BackendKind backend = BackendKind::VirtualModule;
   std::string devicePath;                 // the device file of BackendKind::Device
+  std::string parportPath;                // BackendKind::Parport: empty chooses by itself
+  bool shadow = false;                    // real ports also feed the virtual module
   std::string segmentName;                // empty: the module's default name
   t6963::PowerOnContents powerOn = t6963::PowerOnContents::Random;
   std::optional<bool> disconnected;       // unset: keep the segment's setting
@@ -51,6 +62,9 @@ using EnvironmentLookup = std::function<const char*(const char* name)>;
 using DiagnosticSink = std::function<void(std::string_view line)>;
 
 Settings readSettings(const EnvironmentLookup& lookup, const DiagnosticSink& report);
+
+// A ppdev device name: /dev/parport followed by a number.
+bool isParportPath(std::string_view text);
 
 // A POSIX shared-memory name as the virtual module takes it: "/name", no further '/'.
 bool isSegmentName(std::string_view text);

@@ -1,5 +1,6 @@
-// The default backend: the virtual display module in its shared-memory segment. Every
-// port access goes straight to the module's bus side; nothing is buffered or locked.
+// The default backend: the virtual display module in its shared-memory segment, its bus
+// claimed for this process as a parallel port is claimed. Every port access goes straight
+// to the module's bus side; nothing is buffered or locked.
 #pragma once
 
 #include <memory>
@@ -13,8 +14,9 @@ namespace portlib {
 
 class VirtualModuleBackend final : public PortBackend {
  public:
-  // Attaches to (or creates) the segment the settings name and applies the module
-  // settings they carry. Throws std::system_error when the segment cannot be used.
+  // Attaches to (or creates) the segment the settings name, claims its bus and applies the
+  // module settings they carry. Throws std::system_error when the segment cannot be used
+  // or another program drives the module.
   explicit VirtualModuleBackend(const Settings& settings);
 
   std::uint8_t read(std::uint16_t port) noexcept override;

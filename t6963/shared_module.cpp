@@ -7,10 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
+#include <csignal>
+#include <fstream>
 #include <new>
 #include <random>
+#include <sstream>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -20,12 +24,13 @@
 
 namespace t6963 {
 
-// The segment: a header that says what it holds, then the state. The creator writes
-// `magic` last, so an attacher that sees it sees a powered-on state.
+// The segment: a header that says what it holds and who drives the bus, then the state.
+// The creator finishes the whole segment, `magic` last, before its name appears.
 struct detail::SharedSegment {
   std::uint32_t magic;
   std::uint32_t layoutVersion;
   std::uint64_t stateSize;
+  std::uint64_t busHolder;  // claim of the process driving the bus (claimOf); 0: none
   ModuleState state;
 };
 
@@ -34,13 +39,16 @@ namespace {
 using Segment = detail::SharedSegment;
 
 constexpr std::uint32_t SegmentMagic = 0x4B4C4344;  // "KLCD"
-constexpr std::uint32_t LayoutVersion = 1;
+constexpr std::uint32_t LayoutVersion = 2;
 constexpr std::size_t SegmentSize = sizeof(Segment);
 constexpr mode_t OwnerOnly = S_IRUSR | S_IWUSR;
 constexpr mode_t GroupOrOther = S_IRWXG | S_IRWXO;
-// How long an attacher waits for a creator that is still setting the segment up.
-constexpr std::chrono::milliseconds CreatorBound{1000};
-constexpr std::chrono::milliseconds PollInterval{1};
+// Where the system keeps POSIX shared memory: new segments are made here unnamed and
+// linked under their name once complete.
+constexpr const char* ShmDirectory = "/dev/shm";
+// How long a power cycle waits for the bus side to finish an update: well inside the time
+// after which an update takes the state over from a writer presumed dead (seqlock.cpp).
+constexpr std::chrono::milliseconds BusUpdateBound{50};
 // Creation races with removal by another process at most this often before giving up.
 constexpr int OpenAttempts = 5;
 
@@ -79,50 +87,121 @@ void* mapSegment(int fd, const std::string& name) {
   return address;
 }
 
-Segment* create(int fd, const std::string& name, PowerOnContents contents) {
+// --- Processes that claim the bus ---------------------------------------------------------
+
+// A process as /proc shows it: its start time (clock ticks after boot), or that it is gone
+// (absent, or a zombie), or that /proc cannot tell.
+struct ProcessStart {
+  enum { Alive, Gone, Unknown } status;
+  std::uint32_t startTime;
+};
+
+ProcessStart processStart(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  if (!std::getline(stat, text)) {
+    return {::access("/proc/self/stat", R_OK) == 0 ? ProcessStart::Gone : ProcessStart::Unknown, 0};
+  }
+  const auto nameEnd = text.rfind(')');
+  if (nameEnd == std::string::npos) return {ProcessStart::Unknown, 0};
+  std::istringstream fields(text.substr(nameEnd + 1));
+  std::string state;
+  fields >> state;  // field 3
+  if (state == "Z" || state == "X" || state == "x") return {ProcessStart::Gone, 0};
+  std::string skipped;
+  for (int field = 4; field < 22; ++field) fields >> skipped;
+  std::uint64_t startTime = 0;
+  if (!(fields >> startTime)) return {ProcessStart::Unknown, 0};
+  return {ProcessStart::Alive, static_cast<std::uint32_t>(startTime)};
+}
+
+// A claim names its process by id and start time, so a later process that reuses the id
+// is not taken for the holder.
+std::uint64_t claimOf(pid_t pid) {
+  const auto start = processStart(pid);
+  return std::uint64_t{static_cast<std::uint32_t>(pid)} << 32 | start.startTime;
+}
+
+pid_t pidOf(std::uint64_t claim) { return static_cast<pid_t>(claim >> 32); }
+
+bool isAlive(std::uint64_t claim) {
+  const auto start = processStart(pidOf(claim));
+  switch (start.status) {
+    case ProcessStart::Alive: return start.startTime == static_cast<std::uint32_t>(claim);
+    case ProcessStart::Gone: return false;
+    case ProcessStart::Unknown: break;
+  }
+  return ::kill(pidOf(claim), 0) == 0 || errno == EPERM;
+}
+
+std::string describeHolder(std::uint64_t claim) {
+  std::ifstream commandFile("/proc/" + std::to_string(pidOf(claim)) + "/comm");
+  std::string command;
+  std::getline(commandFile, command);
+  const std::string process = "process " + std::to_string(pidOf(claim));
+  if (pidOf(claim) == ::getpid()) return "this " + process;
+  return command.empty() ? process : process + " (" + command + ")";
+}
+
+// --- Creating and attaching ---------------------------------------------------------------
+
+// Makes a complete segment without a name and links it under `name`; null when another
+// process linked one there first.
+Segment* createAndPublish(const std::string& name, PowerOnContents contents) {
   const std::uint64_t seed = randomSeed();
-  if (::fchmod(fd, OwnerOnly) != 0) fail(errno, name, "cannot make it owner-only");
-  if (::ftruncate(fd, static_cast<off_t>(SegmentSize)) != 0) fail(errno, name, "cannot size it");
-  auto* segment = static_cast<Segment*>(mapSegment(fd, name));
+  FileDescriptor unnamed(::open(ShmDirectory, O_TMPFILE | O_RDWR | O_CLOEXEC, OwnerOnly));
+  if (unnamed.get() < 0) fail(errno, name, std::string("cannot create it in ") + ShmDirectory);
+  if (::fchmod(unnamed.get(), OwnerOnly) != 0) fail(errno, name, "cannot make it owner-only");
+  if (::ftruncate(unnamed.get(), static_cast<off_t>(SegmentSize)) != 0) fail(errno, name, "cannot size it");
+  auto* segment = static_cast<Segment*>(mapSegment(unnamed.get(), name));
   segment->layoutVersion = LayoutVersion;
   segment->stateSize = sizeof(ModuleState);
+  segment->busHolder = 0;
   ModuleState* state = new (&segment->state) ModuleState{};
   powerOn(*state, contents, seed);
   detail::atomicWord(segment->magic).store(SegmentMagic, std::memory_order_release);
-  return segment;
+
+  const std::string self = "/proc/self/fd/" + std::to_string(unnamed.get());
+  const std::string path = ShmDirectory + name;
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return segment;
+  const int error = errno;
+  ::munmap(segment, SegmentSize);
+  if (error == EEXIST) return nullptr;
+  fail(error, name, "cannot give it its name");
 }
 
-// Checks owner, mode and size, waiting a bounded time for a creator that has not sized it.
-void checkExisting(int fd, const std::string& name) {
-  const auto deadline = std::chrono::steady_clock::now() + CreatorBound;
-  for (;;) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) fail(errno, name, "cannot inspect it");
-    if (status.st_uid != ::geteuid()) {
-      fail(EACCES, name, "owned by uid " + std::to_string(status.st_uid) + ", not by this user");
-    }
-    if ((status.st_mode & GroupOrOther) != 0) fail(EACCES, name, "readable or writable by others: refused");
-    const auto size = static_cast<std::uint64_t>(status.st_size);
-    if (size == SegmentSize) return;
-    if (size != 0 || std::chrono::steady_clock::now() >= deadline) {
-      fail(EINVAL, name,
-           "size " + std::to_string(size) + " bytes, expected " + std::to_string(SegmentSize) +
-               " (made by another version? remove it)");
-    }
-    std::this_thread::sleep_for(PollInterval);
+// Removes `name` if it still is the file `fd` shows, so that a segment another process has
+// made anew meanwhile stays.
+void removeHalfMade(int fd, const std::string& name) {
+  struct stat opened {};
+  struct stat named {};
+  const std::string path = ShmDirectory + name;
+  if (::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 && opened.st_ino == named.st_ino &&
+      opened.st_dev == named.st_dev) {
+    ::shm_unlink(name.c_str());
   }
 }
 
+// Attaches to the segment open on `fd`; null when it was left half-made (empty, or without
+// its mark) and has been removed.
 Segment* attach(int fd, const std::string& name) {
-  checkExisting(fd, name);
-  auto* segment = static_cast<Segment*>(mapSegment(fd, name));
-  const auto deadline = std::chrono::steady_clock::now() + CreatorBound;
-  while (detail::atomicWord(segment->magic).load(std::memory_order_acquire) != SegmentMagic) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::munmap(segment, SegmentSize);
-      fail(EINVAL, name, "not a display module, or its creator stopped while setting it up (remove it)");
-    }
-    std::this_thread::sleep_for(PollInterval);
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) fail(errno, name, "cannot inspect it");
+  if (status.st_uid != ::geteuid()) {
+    fail(EACCES, name, "owned by uid " + std::to_string(status.st_uid) + ", not by this user");
+  }
+  if ((status.st_mode & GroupOrOther) != 0) fail(EACCES, name, "readable or writable by others: refused");
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size != SegmentSize && size != 0) {
+    fail(EINVAL, name,
+         "size " + std::to_string(size) + " bytes, expected " + std::to_string(SegmentSize) +
+             " (made by another version? remove it)");
+  }
+  auto* segment = size == 0 ? nullptr : static_cast<Segment*>(mapSegment(fd, name));
+  if (segment == nullptr || detail::atomicWord(segment->magic).load(std::memory_order_acquire) != SegmentMagic) {
+    if (segment != nullptr) ::munmap(segment, SegmentSize);
+    removeHalfMade(fd, name);
+    return nullptr;
   }
   if (segment->layoutVersion != LayoutVersion || segment->stateSize != sizeof(ModuleState)) {
     ::munmap(segment, SegmentSize);
@@ -138,19 +217,13 @@ std::string SharedModule::defaultName() { return "/kelvari-lcd-" + std::to_strin
 SharedModule SharedModule::open(const std::string& name, PowerOnContents contents) {
   checkName(name);
   for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
-    FileDescriptor created(::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, OwnerOnly));
-    if (created.get() >= 0) {
-      try {
-        return SharedModule(name, create(created.get(), name, contents));
-      } catch (...) {
-        ::shm_unlink(name.c_str());
-        throw;
-      }
-    }
-    if (errno != EEXIST) fail(errno, name, "cannot create it");
     FileDescriptor existing(::shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0));
-    if (existing.get() >= 0) return SharedModule(name, attach(existing.get(), name));
-    if (errno != ENOENT) fail(errno, name, "cannot open it");
+    if (existing.get() >= 0) {
+      if (Segment* segment = attach(existing.get(), name)) return SharedModule(name, segment);
+    } else if (errno != ENOENT) {
+      fail(errno, name, "cannot open it");
+    }
+    if (Segment* segment = createAndPublish(name, contents)) return SharedModule(name, segment);
   }
   fail(EAGAIN, name, "created and removed by others while opening");
 }
@@ -163,25 +236,72 @@ void SharedModule::remove(const std::string& name) {
 SharedModule::SharedModule(std::string name, detail::SharedSegment* segment) noexcept : name_(std::move(name)), segment_(segment) {}
 
 SharedModule::SharedModule(SharedModule&& other) noexcept
-    : name_(std::move(other.name_)), segment_(std::exchange(other.segment_, nullptr)) {}
+    : name_(std::move(other.name_)),
+      segment_(std::exchange(other.segment_, nullptr)),
+      busClaim_(std::exchange(other.busClaim_, 0)) {}
 
 SharedModule& SharedModule::operator=(SharedModule&& other) noexcept {
   if (this != &other) {
-    if (segment_ != nullptr) ::munmap(segment_, SegmentSize);
+    release();
     name_ = std::move(other.name_);
     segment_ = std::exchange(other.segment_, nullptr);
+    busClaim_ = std::exchange(other.busClaim_, 0);
   }
   return *this;
 }
 
-SharedModule::~SharedModule() {
-  if (segment_ != nullptr) ::munmap(segment_, SegmentSize);
+SharedModule::~SharedModule() { release(); }
+
+void SharedModule::release() noexcept {
+  if (segment_ == nullptr) return;
+  if (busClaim_ != 0) {
+    std::uint64_t expected = busClaim_;
+    detail::atomicWord(segment_->busHolder).compare_exchange_strong(expected, 0, std::memory_order_release);
+    busClaim_ = 0;
+  }
+  ::munmap(segment_, SegmentSize);
+  segment_ = nullptr;
 }
 
 ModuleState& SharedModule::state() noexcept { return segment_->state; }
 
+void SharedModule::claimBus() {
+  const std::uint64_t mine = claimOf(::getpid());
+  auto holder = detail::atomicWord(segment_->busHolder);
+  std::uint64_t current = holder.load(std::memory_order_acquire);
+  for (;;) {
+    if (current != 0 && (current == mine || isAlive(current))) {
+      fail(EBUSY, name_, "its bus is driven by " + describeHolder(current) + "; close that program first");
+    }
+    if (holder.compare_exchange_weak(current, mine, std::memory_order_acq_rel, std::memory_order_acquire)) {
+      busClaim_ = mine;
+      return;
+    }
+  }
+}
+
+// Waits a bounded time for the bus side to finish an update in progress. A live holder that
+// stays in it (stopped by a debugger or SIGSTOP) is not overtaken: the power cycle is
+// refused. A dead one is left to the update's own takeover.
+void SharedModule::waitForBusUpdate() const {
+  const auto odd = [this] { return (detail::loadWord(segment_->state.sequence, std::memory_order_acquire) & 1U) != 0; };
+  const auto deadline = std::chrono::steady_clock::now() + BusUpdateBound;
+  while (odd()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      const std::uint64_t holder = detail::loadWord(segment_->busHolder, std::memory_order_acquire);
+      if (holder != 0 && holder != busClaim_ && isAlive(holder)) {
+        throw std::runtime_error("display module segment " + name_ + ": its bus is held in the middle of an update by " +
+                                 describeHolder(holder) + " (stopped?); power cycle refused");
+      }
+      return;
+    }
+    std::this_thread::yield();
+  }
+}
+
 void SharedModule::powerCycle(PowerOnContents contents) {
   const std::uint64_t seed = randomSeed();
+  waitForBusUpdate();
   StateUpdate update(segment_->state);
   powerOn(segment_->state, contents, seed);
 }

@@ -3,10 +3,17 @@
 // another process sees it live. The segment is owner-only (mode 0600) and checked on every
 // attach: owner, permissions, size and layout must match, or open() refuses it. The first
 // opener creates the segment and powers the module on; later openers attach to it as left.
-// Leaves out: locking between two bus sides (one program drives the port at a time).
+// A segment appears under its name only once it is complete, so one found empty or without
+// its mark was left half-made by a crash: it is removed and made anew.
+//
+// One process drives the module's bus at a time, as one program claims a parallel port:
+// claimBus() records the process in the segment and refuses a second one while the holder
+// lives, even stopped (a debugger, SIGSTOP); a holder that died is recovered. Viewers read
+// and power-cycle without a claim.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "t6963/module_state.h"
@@ -41,7 +48,14 @@ class SharedModule {
   // The live state, for the bus side (Module) and for settings changes.
   ModuleState& state() noexcept;
 
-  // Power-on reset while other processes may be driving or reading the module.
+  // Claims the bus for this process until this object is destroyed. Throws
+  // std::system_error (EBUSY) naming the holder when another live process, or another
+  // claim of this one, holds it.
+  void claimBus();
+
+  // Power-on reset while other processes may be driving or reading the module. Throws
+  // std::runtime_error, changing nothing, when the bus holder stays stopped in the middle of
+  // an update.
   void powerCycle(PowerOnContents contents = PowerOnContents::Random);
 
   // A consistent copy (never torn); waits a bounded time, throws std::runtime_error if the
@@ -50,9 +64,12 @@ class SharedModule {
 
  private:
   SharedModule(std::string name, detail::SharedSegment* segment) noexcept;
+  void release() noexcept;  // gives up the claim and the mapping
+  void waitForBusUpdate() const;
 
   std::string name_;
   detail::SharedSegment* segment_ = nullptr;
+  std::uint64_t busClaim_ = 0;  // this object's claim as recorded in the segment; 0: none
 };
 
 }  // namespace t6963

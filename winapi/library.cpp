@@ -3,6 +3,9 @@
 // the loader's own search decides. A name with a '/' is used as given. Libraries load with
 // RTLD_NOW | RTLD_LOCAL, so every symbol a library needs is resolved when it loads and its
 // own symbols stay out of the global scope. Only handles this module gave out are accepted.
+// A library's start-up routine (LibraryStartUpName) runs once, when the library is first
+// loaded; its refusal unloads the library and fails the load. Each failure leaves one line
+// of text for GetLastLibraryErrorTextA.
 #include "winapi/detail.h"
 #include "winapi/fake.h"
 #include "winapi/toolkit.h"
@@ -11,6 +14,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -20,8 +24,9 @@
 namespace {
 
 struct LoadedLibrary {
-  int id;          // shown in the call log as lib#id; 0 until first shown since the reset
-  int references;  // loads not yet matched by a free
+  int id;            // shown in the call log as lib#id; 0 until first shown since the reset
+  int references;    // loads not yet matched by a free
+  std::string path;  // the file it was loaded from
 };
 
 struct LibraryState {
@@ -36,6 +41,7 @@ struct LibraryState {
 
 std::mutex libraryMutex;
 LibraryState libraries;
+thread_local std::string lastLibraryError;
 
 bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
@@ -55,10 +61,23 @@ void logLibraryCall(std::string function, std::vector<std::string> arguments, st
       winapi::fake::CallRecord{std::move(function), std::move(arguments), std::move(result), error});
 }
 
-// dlopen of the file the name stands for; error is set when it cannot be loaded.
-void* openLibrary(const std::string& name, DWORD& error) {
+// Runs the start-up routine of a library loaded just now; false (the library unloaded, the
+// reason in lastLibraryError) when it refuses.
+bool startUp(void* handle, const std::string& path) {
+  using StartUp = const char* (*)();
+  const auto routine = reinterpret_cast<StartUp>(::dlsym(handle, LibraryStartUpName));
+  const char* refusal = routine != nullptr ? routine() : nullptr;
+  if (refusal == nullptr) return true;
+  lastLibraryError = path + " refused to load: " + refusal;
+  ::dlclose(handle);
+  return false;
+}
+
+// dlopen of the file the name stands for; error and lastLibraryError are set when it cannot
+// be loaded.
+void* openLibrary(const std::string& name, DWORD& error, std::string& path) {
   constexpr int Mode = RTLD_NOW | RTLD_LOCAL;
-  std::string path = name;
+  path = name;
   bool searched = false;
   if (name.find(PathDelim) == std::string::npos) {
     const std::string besideExecutable = ExtractFileDir(ParamStr(0)) + PathDelim + name;
@@ -69,7 +88,25 @@ void* openLibrary(const std::string& name, DWORD& error) {
     }
   }
   void* handle = ::dlopen(path.c_str(), Mode);
-  if (handle == nullptr) error = searched || !fileExists(path) ? ERROR_MOD_NOT_FOUND : ERROR_BAD_EXE_FORMAT;
+  if (handle == nullptr) {
+    const char* reason = ::dlerror();
+    if (searched) {
+      error = ERROR_MOD_NOT_FOUND;
+      lastLibraryError = name + " is neither beside the program (" + ExtractFileDir(ParamStr(0)) +
+                         ") nor found by the loader's search: put it beside the program";
+    } else if (!fileExists(path)) {
+      error = ERROR_MOD_NOT_FOUND;
+      lastLibraryError = path + " does not exist: put the library there";
+    } else {
+      error = ERROR_BAD_EXE_FORMAT;
+      lastLibraryError = "cannot load " + path + ": " + (reason != nullptr ? reason : "not a loadable library");
+    }
+    return nullptr;
+  }
+  if (libraries.loaded.count(handle) == 0 && !startUp(handle, path)) {
+    error = ERROR_DLL_INIT_FAILED;
+    return nullptr;
+  }
   return handle;
 }
 
@@ -80,17 +117,22 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
   std::vector<std::string> arguments{winapi::detail::stringText(lpLibFileName)};
   DWORD error = ERROR_SUCCESS;
   void* handle = nullptr;
+  std::string path;
+  lastLibraryError.clear();
   if (lpLibFileName == nullptr) {
     error = ERROR_INVALID_PARAMETER;
+    lastLibraryError = "no library name given";
   } else if (const auto failure = libraries.loadFailures.find(lpLibFileName); failure != libraries.loadFailures.end()) {
     error = failure->second;
+    lastLibraryError = std::string("cannot load ") + lpLibFileName + ": error #" + std::to_string(error);
   } else if (*lpLibFileName == '\0') {
     error = ERROR_MOD_NOT_FOUND;
+    lastLibraryError = "no library name given";
   } else {
-    handle = openLibrary(lpLibFileName, error);
+    handle = openLibrary(lpLibFileName, error, path);
   }
   if (handle != nullptr) {
-    ++libraries.loaded.try_emplace(handle, LoadedLibrary{0, 0}).first->second.references;
+    ++libraries.loaded.try_emplace(handle, LoadedLibrary{0, 0, path}).first->second.references;
     ++libraries.loads;
   }
   const auto module = static_cast<HMODULE>(handle);
@@ -103,13 +145,20 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   std::vector<std::string> arguments{moduleText(hModule), winapi::detail::stringText(lpProcName)};
   FARPROC address = nullptr;
   DWORD error = ERROR_SUCCESS;
-  if (hModule == nullptr || libraries.loaded.count(handleOf(hModule)) == 0) {
+  const auto found = libraries.loaded.find(handleOf(hModule));
+  if (hModule == nullptr || found == libraries.loaded.end()) {
     error = ERROR_INVALID_HANDLE;
+    lastLibraryError = "GetProcAddress: not a loaded library";
   } else if (lpProcName == nullptr) {
     error = ERROR_INVALID_PARAMETER;
+    lastLibraryError = "GetProcAddress: no entry point name given";
   } else {
     address = reinterpret_cast<FARPROC>(::dlsym(handleOf(hModule), lpProcName));
-    if (address == nullptr) error = ERROR_PROC_NOT_FOUND;
+    if (address == nullptr) {
+      error = ERROR_PROC_NOT_FOUND;
+      lastLibraryError = found->second.path + " lacks the entry point " + lpProcName +
+                         ": replace it with a build that exports it";
+    }
   }
   logLibraryCall("GetProcAddress", std::move(arguments), address == nullptr ? "(null)" : "address", error);
   return address;
@@ -132,6 +181,14 @@ BOOL FreeLibrary(HMODULE hLibModule) {
   }
   logLibraryCall("FreeLibrary", std::move(arguments), error == ERROR_SUCCESS ? "1" : "0", error);
   return error == ERROR_SUCCESS ? 1 : 0;
+}
+
+DWORD GetLastLibraryErrorTextA(LPSTR lpBuffer, DWORD nSize) {
+  const auto length = static_cast<DWORD>(lastLibraryError.size());
+  if (lpBuffer == nullptr || nSize <= length) return length + 1;
+  std::copy(lastLibraryError.begin(), lastLibraryError.end(), lpBuffer);
+  lpBuffer[length] = '\0';
+  return length;
 }
 
 namespace winapi::detail {

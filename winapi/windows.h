@@ -51,6 +51,7 @@ inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 inline constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+inline constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
 inline constexpr DWORD ERROR_INVALID_SERVICE_CONTROL = 1052;
 inline constexpr DWORD ERROR_SERVICE_ALREADY_RUNNING = 1056;
 inline constexpr DWORD ERROR_SERVICE_DISABLED = 1058;
@@ -288,3 +289,13 @@ int GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
 // Sends a message and returns the window's reply; a player's replies lie in the 32-bit
 // range, as a window message's reply on 32-bit Windows does.
 LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+// Loader start-up routines and failure texts (Linux stand-in only; Windows has neither).
+// A library may export `const char* DllStartUp()`; LoadLibraryA calls it once after loading
+// the library, in the place of a DLL's entry point, and when it returns a reason instead of
+// null the library is unloaded and the load fails with ERROR_DLL_INIT_FAILED.
+inline constexpr char LibraryStartUpName[] = "DllStartUp";
+// Copies the reason for the latest failure of LoadLibraryA, or of GetProcAddress since the
+// latest LoadLibraryA, on this thread (the library's path and what to do about it; empty
+// when there was none) and returns its length; when the buffer is too small it returns the
+// size needed, terminator included, and copies nothing.
+DWORD GetLastLibraryErrorTextA(LPSTR lpBuffer, DWORD nSize);

@@ -3,6 +3,8 @@
 // segment of this test's own. Checked: the controller's registers and memory, the protocol
 // violations the module counted (none), and the rendered frame against golden frames.
 // Set KELVARI_UPDATE_GOLDEN=1 to write the golden frames anew (then inspect them).
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QTest>
@@ -22,6 +24,7 @@
 #include "gui_support.h"
 #include "module_segment.h"
 #include "port_trace.h"
+#include "portlib/settings.h"
 #include "t6963/renderer.h"
 #include "t6963/shared_module.h"
 #include "tests/winapi/simulated_players.h"
@@ -379,6 +382,28 @@ INSTANTIATE_TEST_SUITE_P(
                     g.press("Winamp_Button1");
                   }}),
     [](const testing::TestParamInfo<FrameCase>& caseInfo) { return std::string(caseInfo.param.name); });
+
+// A port library whose backend cannot be opened refuses to load; the dialog keeps its text
+// and says why in its details.
+TEST(EndToEndRefusedLoad, TheDialogGivesTheLibrarysReasonAsItsDetails) {
+  const std::string missing = "/nonexistent-kelvari-" + std::to_string(getpid()) + "/port";
+  setenv(portlib::EnvBackend, missing.c_str(), 1);
+  winapi::fake::reset();
+  {
+    MainWindows windows;
+    ModalBoxWatcher watcher;
+    QTest::mouseClick(windows.form1().findChild<QAbstractButton*>("StartLPTDriver_Button1"), Qt::LeftButton);
+    ASSERT_TRUE(watcher.seen().seen);
+    EXPECT_EQ(watcher.seen().text, "Could not open the DriverLINX driver.");
+    EXPECT_TRUE(watcher.seen().detailedText.startsWith(QString::fromStdString(ExtractFileDir(ParamStr(0)) +
+                                                                              "/DLPortIO.dll refused to load: " + missing)))
+        << watcher.seen().detailedText.toStdString();
+    EXPECT_FALSE(windows.form1().DLPortIO1->ActiveHW());
+    EXPECT_EQ(winapi::fake::loadedLibraries(), 0);
+  }
+  unsetenv(portlib::EnvBackend);
+  winapi::fake::reset();
+}
 
 }  // namespace
 }  // namespace kelvari::test

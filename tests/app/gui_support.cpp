@@ -35,6 +35,7 @@ void watchForBox(const std::shared_ptr<SeenMessageBox>& seen, int checksLeft) {
   seen->seen = true;
   seen->title = box->windowTitle();
   seen->text = box->text();
+  seen->detailedText = box->detailedText();
   seen->icon = box->icon();
   seen->buttons = static_cast<int>(box->standardButtons());
   box->defaultButton() != nullptr ? box->defaultButton()->click() : box->reject();

@@ -34,6 +34,7 @@ struct SeenMessageBox {
   bool seen = false;
   QString title;
   QString text;
+  QString detailedText;
   int icon = 0;        // QMessageBox::Icon
   int buttons = 0;     // QMessageBox::StandardButtons
 };

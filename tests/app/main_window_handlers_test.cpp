@@ -61,6 +61,7 @@ TEST_F(MainWindowWithoutDriver, FailedDriverStartShowsTheDialogThenVirhe) {
 
   ASSERT_TRUE(watcher.seen().seen);
   EXPECT_EQ(watcher.seen().text, "Could not open the DriverLINX driver.");
+  EXPECT_EQ(watcher.seen().detailedText, "cannot load DLPortIO.dll: error #126");
   EXPECT_EQ(watcher.seen().icon, QMessageBox::Critical);
   EXPECT_EQ(watcher.seen().buttons, QMessageBox::Ok);
   EXPECT_EQ(textIn("StartLPTDriver_Edit1"), "Virhe");

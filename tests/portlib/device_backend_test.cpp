@@ -1,5 +1,6 @@
 // Real-port access through a device file, driven on regular files in a temporary folder
-// (never on real ports) and on /dev/full, whose writes always fail.
+// through the tests' own switch (never on real ports) and on /dev/full, whose writes always
+// fail. Without the switch only a character device opens, and never through a link.
 #include "portlib/device_backend.h"
 
 #include <gmock/gmock.h>
@@ -7,6 +8,7 @@
 
 #include <QTemporaryDir>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -29,8 +31,10 @@ std::vector<unsigned char> contentsOf(const std::string& path) {
 
 class DeviceBackendTest : public ::testing::Test {
  protected:
-  std::unique_ptr<portlib::PortBackend> openBackend(const std::string& path) {
-    return portlib::DeviceBackend::open(path, [this](std::string_view line) { lines.emplace_back(line); });
+  std::unique_ptr<portlib::PortBackend> openBackend(
+      const std::string& path, portlib::DeviceFiles files = portlib::DeviceFiles::RegularFilesForTests) {
+    return std::make_unique<portlib::DeviceBackend>(path, [this](std::string_view line) { lines.emplace_back(line); },
+                                                    files);
   }
   std::string pathOf(const char* name) const { return dir.filePath(name).toStdString(); }
 
@@ -45,11 +49,11 @@ TEST_F(DeviceBackendTest, WritesLandAtThePortOffsetAndReadsReturnThem) {
 
   backend->write(t6963c::DataPort, 0xA5);
   portlib::writeValue<std::uint16_t>(*backend, t6963c::ControlPort, 0x2E26);
-  backend->write(0x0000, 0x7F);
+  backend->write(0x037F, 0x7F);
 
   const auto bytes = contentsOf(path);
-  ASSERT_THAT(bytes, SizeIs(t6963c::ControlPort + 2));
-  EXPECT_EQ(bytes[0x0000], 0x7F);
+  ASSERT_THAT(bytes, SizeIs(0x037F + 1));
+  EXPECT_EQ(bytes[0x037F], 0x7F);
   EXPECT_EQ(bytes[t6963c::DataPort], 0xA5);
   EXPECT_EQ(bytes[t6963c::StatusPort], 0x00);
   EXPECT_EQ(bytes[t6963c::ControlPort], 0x26);
@@ -75,30 +79,59 @@ TEST_F(DeviceBackendTest, ReadsWhatTheFileAlreadyHoldsAndZeroPastItsEnd) {
 struct UnopenableRow {
   const char* name;
   const char* entry;  // path inside the temporary folder; "" is the folder itself
+  portlib::DeviceFiles files;
+  const char* remedy;
 };
 
 class DeviceBackendUnopenable : public DeviceBackendTest, public ::testing::WithParamInterface<UnopenableRow> {};
 
-TEST_P(DeviceBackendUnopenable, GivesTheSilentBackendAndOneClearLine) {
+TEST_P(DeviceBackendUnopenable, RefusesWithTheCauseAndItsRemedy) {
   const auto path = pathOf(GetParam().entry);
-  auto backend = openBackend(path);
-
-  ASSERT_THAT(lines, SizeIs(1));
-  EXPECT_THAT(lines[0], HasSubstr(path));
-  EXPECT_THAT(lines[0], HasSubstr("0x00"));
-  backend->write(t6963c::DataPort, 0x03);
-  EXPECT_EQ(backend->read(t6963c::DataPort), 0x00);
-  EXPECT_THAT(lines, SizeIs(1));
+  std::ofstream(pathOf("ports"), std::ios::binary).close();
+  std::filesystem::create_symlink(pathOf("ports"), pathOf("link"));
+  try {
+    openBackend(path, GetParam().files);
+    FAIL() << "opened " << path;
+  } catch (const portlib::BackendError& error) {
+    EXPECT_THAT(error.what(), HasSubstr(path));
+    EXPECT_THAT(error.what(), HasSubstr(GetParam().remedy));
+  }
+  EXPECT_THAT(lines, IsEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, DeviceBackendUnopenable,
-                         ::testing::Values(UnopenableRow{"MissingFile", "no-such-device"},
-                                           UnopenableRow{"MissingFolder", "no-such-folder/port"},
-                                           UnopenableRow{"Directory", ""}),
-                         [](const auto& rowInfo) { return rowInfo.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DeviceBackendUnopenable,
+    ::testing::Values(
+        UnopenableRow{"MissingFile", "no-such-device", portlib::DeviceFiles::RegularFilesForTests, "No such file"},
+        UnopenableRow{"MissingFolder", "no-such-folder/port", portlib::DeviceFiles::RegularFilesForTests, "No such"},
+        UnopenableRow{"Directory", "", portlib::DeviceFiles::RegularFilesForTests, "Is a directory"},
+        UnopenableRow{"RegularFileWithoutTheTestSwitch", "ports", portlib::DeviceFiles::CharacterDevicesOnly,
+                      "not a character device"},
+        UnopenableRow{"SymbolicLink", "link", portlib::DeviceFiles::RegularFilesForTests, "symbolic link"}),
+    [](const auto& rowInfo) { return rowInfo.param.name; });
+
+TEST_F(DeviceBackendTest, PortsOutsideTheFirstParallelPortNeverReachTheFile) {
+  const auto path = pathOf("ports");
+  std::ofstream(path, std::ios::binary).close();
+  auto backend = openBackend(path);
+  for (const int port : {0x0000, 0x0020, 0x01F0, 0x0377, 0x0380, 0x0777, 0x077B}) {
+    backend->write(static_cast<std::uint16_t>(port), 0x5A);
+    EXPECT_EQ(backend->read(static_cast<std::uint16_t>(port)), 0xFF) << std::hex << port;
+  }
+  backend->write(t6963c::EcrPort, 0x35);
+  EXPECT_THAT(contentsOf(path), SizeIs(t6963c::EcrPort + 1));
+  EXPECT_EQ(contentsOf(path)[0x0377], 0x00);
+  EXPECT_THAT(lines, ElementsAre(HasSubstr("0x0")));
+}
+
+TEST_F(DeviceBackendTest, ACharacterDeviceOpensWithoutTheTestSwitch) {
+  auto backend = openBackend("/dev/zero", portlib::DeviceFiles::CharacterDevicesOnly);
+  EXPECT_EQ(backend->read(t6963c::DataPort), 0x00);
+  EXPECT_THAT(lines, IsEmpty());
+}
 
 TEST_F(DeviceBackendTest, FailedAccessesAreReportedOnceAndDoNotStopLaterOnes) {
-  auto backend = openBackend("/dev/full");
+  auto backend = openBackend("/dev/full", portlib::DeviceFiles::CharacterDevicesOnly);
   ASSERT_THAT(lines, IsEmpty());
 
   backend->write(t6963c::DataPort, 0x01);

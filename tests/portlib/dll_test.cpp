@@ -1,6 +1,7 @@
 // DLPortIO.dll itself, loaded by name: its dynamic symbol table, each entry point reaching
-// the backend chosen by the environment (a file, the virtual display module), and the
-// settings it reports when loaded.
+// the backend chosen by the environment (a file, through the library's build for tests;
+// the virtual display module), the settings it reports when loaded, and its start-up
+// routine's refusal when the backend cannot be opened.
 #include <elf.h>
 
 #include <gmock/gmock.h>
@@ -65,9 +66,10 @@ std::vector<std::string> definedDynamicSymbols(const std::string& path) {
   return names;
 }
 
-TEST(DlportioLibrary, DefinesExactlyTheTwelveEntryPointsAndNothingElse) {
+TEST(DlportioLibrary, DefinesExactlyTheTwelveEntryPointsAndItsStartUpRoutine) {
   auto exported = definedDynamicSymbols(portlib_test::libraryPath());
   std::vector<std::string> expected(std::begin(dlportio::EntryPointNames), std::end(dlportio::EntryPointNames));
+  expected.emplace_back("DllStartUp");
   std::sort(exported.begin(), exported.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(exported, expected);
@@ -77,74 +79,89 @@ TEST(DlportioLibrary, FileNameIsTheOneTheComponentLoads) {
   EXPECT_TRUE(std::string(portlib_test::libraryPath()).ends_with("/DLPortIO.dll"));
 }
 
+TEST(DlportioLibrary, TheShippedBuildTakesNoRegularFileForPorts) {
+  QTemporaryDir dir;
+  const std::string file = dir.filePath("ports").toStdString();
+  std::ofstream(file, std::ios::binary).close();
+  portlib_test::LoadedLibrary dll({{portlib::EnvBackend, file}});
+  ASSERT_NE(dll.startUp(), nullptr);
+  EXPECT_THAT(dll.startUp(), HasSubstr("not a character device"));
+}
+
 class DlportioDevice : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     std::vector<char> image(0x800, 0);
-    for (std::size_t port = 0x100; port < 0x110; ++port) image[port] = static_cast<char>(port - 0xF0);  // 0x10..0x1F
+    for (std::size_t port = 0x378; port < 0x380; ++port) image[port] = static_cast<char>(port - 0x368);  // 0x10..0x17
     std::ofstream(path, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
   }
 
+  std::map<std::string, std::string> onFile(const std::string& file) const { return {{portlib::EnvBackend, file}}; }
+
   QTemporaryDir dir;
   std::string path = dir.filePath("ports").toStdString();
+  const char* library = portlib_test::regularFilesLibraryPath();
 };
 
 TEST_F(DlportioDevice, SingleWritesOfEachWidthLandLittleEndianAtThePortOffset) {
   {
-    portlib_test::LoadedLibrary dll({{portlib::EnvBackend, path}});
+    portlib_test::LoadedLibrary dll(onFile(path), library);
     EXPECT_THAT(dll.loadMessages(), IsEmpty());
-    dll.writeUchar(0x200, 0xA1);
-    dll.writeUshort(0x210, 0xB2C3);
-    dll.writeUlong(0x220, 0xD4E5F607u);
+    EXPECT_EQ(dll.startUp(), nullptr);
+    dll.writeUchar(0x378, 0xA1);
+    dll.writeUshort(0x37A, 0xB2C3);
+    dll.writeUlong(0x37C, 0xD4E5F607u);
   }
   const auto bytes = contentsOf(path);
-  EXPECT_EQ(bytes[0x200], 0xA1);
-  EXPECT_THAT(std::vector(bytes.begin() + 0x210, bytes.begin() + 0x212), ElementsAre(0xC3, 0xB2));
-  EXPECT_THAT(std::vector(bytes.begin() + 0x220, bytes.begin() + 0x224), ElementsAre(0x07, 0xF6, 0xE5, 0xD4));
-  EXPECT_EQ(bytes[0x201], 0x00);
+  EXPECT_EQ(bytes[0x378], 0xA1);
+  EXPECT_THAT(std::vector(bytes.begin() + 0x37A, bytes.begin() + 0x37C), ElementsAre(0xC3, 0xB2));
+  EXPECT_THAT(std::vector(bytes.begin() + 0x37C, bytes.begin() + 0x380), ElementsAre(0x07, 0xF6, 0xE5, 0xD4));
+  EXPECT_EQ(bytes[0x379], 0x11);
 }
 
 TEST_F(DlportioDevice, SingleReadsOfEachWidthAssembleConsecutivePorts) {
-  portlib_test::LoadedLibrary dll({{portlib::EnvBackend, path}});
-  EXPECT_EQ(dll.readUchar(0x105), 0x15);
-  EXPECT_EQ(dll.readUshort(0x104), 0x1514);
-  EXPECT_EQ(dll.readUlong(0x10C), 0x1F1E1D1Cu);
+  portlib_test::LoadedLibrary dll(onFile(path), library);
+  EXPECT_EQ(dll.readUchar(0x37D), 0x15);
+  EXPECT_EQ(dll.readUshort(0x37C), 0x1514);
+  EXPECT_EQ(dll.readUlong(0x37C), 0x17161514u);
 }
 
 TEST_F(DlportioDevice, BufferEntryPointsRepeatTheSingleAccessAtOnePort) {
   {
-    portlib_test::LoadedLibrary dll({{portlib::EnvBackend, path}});
+    portlib_test::LoadedLibrary dll(onFile(path), library);
     std::uint8_t bytes[3] = {};
-    dll.readBufferUchar(0x101, bytes, 3);
+    dll.readBufferUchar(0x379, bytes, 3);
     EXPECT_THAT(bytes, ElementsAre(0x11, 0x11, 0x11));
     std::uint16_t words[2] = {};
-    dll.readBufferUshort(0x102, words, 2);
+    dll.readBufferUshort(0x37A, words, 2);
     EXPECT_THAT(words, ElementsAre(0x1312, 0x1312));
     std::uint32_t longs[2] = {};
-    dll.readBufferUlong(0x108, longs, 2);
-    EXPECT_THAT(longs, ElementsAre(0x1B1A1918u, 0x1B1A1918u));
+    dll.readBufferUlong(0x37C, longs, 2);
+    EXPECT_THAT(longs, ElementsAre(0x17161514u, 0x17161514u));
 
     // Each buffer write leaves the last item at its port(s).
     const std::uint8_t byteItems[] = {0x01, 0x02, 0x03};
-    dll.writeBufferUchar(0x300, byteItems, 3);
+    dll.writeBufferUchar(0x778, byteItems, 3);
     const std::uint16_t wordItems[] = {0x1111, 0x2233};
-    dll.writeBufferUshort(0x310, wordItems, 2);
+    dll.writeBufferUshort(0x378, wordItems, 2);
     const std::uint32_t longItems[] = {0x11111111u, 0x44556677u};
-    dll.writeBufferUlong(0x320, longItems, 2);
+    dll.writeBufferUlong(0x37C, longItems, 2);
   }
   const auto bytes = contentsOf(path);
-  EXPECT_EQ(bytes[0x300], 0x03);
-  EXPECT_EQ(bytes[0x301], 0x00);
-  EXPECT_THAT(std::vector(bytes.begin() + 0x310, bytes.begin() + 0x312), ElementsAre(0x33, 0x22));
-  EXPECT_THAT(std::vector(bytes.begin() + 0x320, bytes.begin() + 0x324), ElementsAre(0x77, 0x66, 0x55, 0x44));
+  EXPECT_EQ(bytes[0x778], 0x03);
+  EXPECT_EQ(bytes[0x779], 0x00);
+  EXPECT_THAT(std::vector(bytes.begin() + 0x378, bytes.begin() + 0x37A), ElementsAre(0x33, 0x22));
+  EXPECT_THAT(std::vector(bytes.begin() + 0x37C, bytes.begin() + 0x380), ElementsAre(0x77, 0x66, 0x55, 0x44));
 }
 
-TEST_F(DlportioDevice, AMissingDeviceIsReportedOnceAndAnswersZero) {
+TEST_F(DlportioDevice, AMissingDeviceRefusesTheLoadYetAPlainDlopenAnswersZero) {
   const std::string missing = dir.filePath("no-such-port").toStdString();
-  portlib_test::LoadedLibrary dll({{portlib::EnvBackend, missing}});
+  portlib_test::LoadedLibrary dll(onFile(missing));
   EXPECT_THAT(dll.loadMessages(), HasSubstr(missing));
   EXPECT_EQ(std::count(dll.loadMessages().begin(), dll.loadMessages().end(), '\n'), 1);
+  ASSERT_NE(dll.startUp(), nullptr);
+  EXPECT_THAT(dll.startUp(), HasSubstr(missing));
   dll.writeUchar(t6963c::DataPort, 0x03);
   EXPECT_EQ(dll.readUchar(t6963c::DataPort), 0x00);
   EXPECT_EQ(dll.readUlong(t6963c::DataPort), 0u);
@@ -157,16 +174,16 @@ TEST_F(DlportioDevice, EachLoadReadsTheSettingsAfresh) {
   const std::string other = dir.filePath("other").toStdString();
   std::ofstream(other, std::ios::binary).close();
   {
-    portlib_test::LoadedLibrary dll({{portlib::EnvBackend, path}});
-    dll.writeUchar(0x10, 0x42);
+    portlib_test::LoadedLibrary dll(onFile(path), library);
+    dll.writeUchar(0x378, 0x42);
   }
   {
-    portlib_test::LoadedLibrary dll({{portlib::EnvBackend, other}});
-    dll.writeUchar(0x10, 0x24);
+    portlib_test::LoadedLibrary dll(onFile(other), library);
+    dll.writeUchar(0x378, 0x24);
   }
-  EXPECT_EQ(contentsOf(path)[0x10], 0x42);
-  std::vector<unsigned char> expectedOther(0x11, 0x00);
-  expectedOther[0x10] = 0x24;
+  EXPECT_EQ(contentsOf(path)[0x378], 0x42);
+  std::vector<unsigned char> expectedOther(0x379, 0x00);
+  expectedOther[0x378] = 0x24;
   EXPECT_EQ(contentsOf(other), expectedOther);
 }
 
@@ -245,6 +262,7 @@ TEST_F(DlportioModule, ADataByteSentWithTheProtocolLandsInDisplayRam) {
   using namespace t6963c;
   portlib_test::LoadedLibrary dll(environment());
   EXPECT_THAT(dll.loadMessages(), IsEmpty());
+  EXPECT_EQ(dll.startUp(), nullptr);
   play(dll, concat({byteTrace(0x34, false), byteTrace(0x02, false), byteTrace(cmd::SetAddressPointer, true),
                     byteTrace(0x5A, false), byteTrace(cmd::WriteIncrement, true)}));
 

@@ -47,11 +47,12 @@ class StderrCapture {
 }  // namespace
 
 const char* libraryPath() { return DLPORTIO_LIBRARY_PATH; }
+const char* regularFilesLibraryPath() { return DLPORTIO_REGULAR_FILES_LIBRARY_PATH; }
 
-LoadedLibrary::LoadedLibrary(const std::map<std::string, std::string>& environment) {
+LoadedLibrary::LoadedLibrary(const std::map<std::string, std::string>& environment, const char* path) : path_(path) {
   for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
   StderrCapture capture;
-  handle_ = dlopen(libraryPath(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = dlopen(path_, RTLD_NOW | RTLD_LOCAL);
   loadMessages_ = capture.finish();
   for (const auto& [name, value] : environment) unsetenv(name.c_str());
   if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
@@ -64,6 +65,8 @@ LoadedLibrary::LoadedLibrary(const std::map<std::string, std::string>& environme
 }
 
 void LoadedLibrary::bindAll() {
+  startUp = reinterpret_cast<DllStartUpFn>(dlsym(handle_, "DllStartUp"));
+  if (startUp == nullptr) throw std::runtime_error("missing DllStartUp");
   readUchar = bind<DlPortReadPortUcharFn>(handle_, 0);
   readUshort = bind<DlPortReadPortUshortFn>(handle_, 1);
   readUlong = bind<DlPortReadPortUlongFn>(handle_, 2);
@@ -80,7 +83,7 @@ void LoadedLibrary::bindAll() {
 
 LoadedLibrary::~LoadedLibrary() {
   dlclose(handle_);
-  void* stillLoaded = dlopen(libraryPath(), RTLD_NOW | RTLD_NOLOAD);
+  void* stillLoaded = dlopen(path_, RTLD_NOW | RTLD_NOLOAD);
   EXPECT_EQ(stillLoaded, nullptr) << "DLPortIO.dll stayed loaded after dlclose";
   if (stillLoaded != nullptr) dlclose(stillLoaded);
 }

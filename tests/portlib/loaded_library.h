@@ -11,9 +11,14 @@
 
 namespace portlib_test {
 
+// The path of the library built with these tests, and of its build whose device backend
+// also takes a regular file.
+const char* libraryPath();
+const char* regularFilesLibraryPath();
+
 class LoadedLibrary {
  public:
-  explicit LoadedLibrary(const std::map<std::string, std::string>& environment);
+  explicit LoadedLibrary(const std::map<std::string, std::string>& environment, const char* path = libraryPath());
   LoadedLibrary(const LoadedLibrary&) = delete;
   LoadedLibrary& operator=(const LoadedLibrary&) = delete;
   ~LoadedLibrary();
@@ -21,6 +26,7 @@ class LoadedLibrary {
   // What the library wrote to stderr while it was loaded.
   const std::string& loadMessages() const { return loadMessages_; }
 
+  DllStartUpFn startUp = nullptr;
   DlPortReadPortUcharFn readUchar = nullptr;
   DlPortReadPortUshortFn readUshort = nullptr;
   DlPortReadPortUlongFn readUlong = nullptr;
@@ -37,11 +43,9 @@ class LoadedLibrary {
  private:
   void bindAll();
 
+  const char* path_;
   void* handle_ = nullptr;
   std::string loadMessages_;
 };
-
-// The path of the library built with these tests.
-const char* libraryPath();
 
 }  // namespace portlib_test

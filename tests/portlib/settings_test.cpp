@@ -65,6 +65,24 @@ TEST(Settings, DeviceBackendTakesAnAbsolutePathAndLcdNamesTheVirtualModule) {
   EXPECT_THAT(lcd.lines, IsEmpty());
 }
 
+TEST(Settings, PpdevTakesAParportDeviceAndTheShadowSwitch) {
+  const auto ppdev = readFrom({{portlib::EnvBackend, "ppdev"}, {portlib::EnvParport, "/dev/parport1"}, {portlib::EnvShadow, "1"}});
+  EXPECT_THAT(ppdev.lines, IsEmpty());
+  EXPECT_EQ(ppdev.settings.backend, portlib::BackendKind::Parport);
+  EXPECT_EQ(ppdev.settings.parportPath, "/dev/parport1");
+  EXPECT_TRUE(ppdev.settings.shadow);
+  EXPECT_FALSE(readFrom({{portlib::EnvBackend, "ppdev"}}).settings.shadow);
+  const auto named = readFrom({{portlib::EnvBackend, "/dev/parport2"}});
+  EXPECT_EQ(named.settings.backend, portlib::BackendKind::Parport);
+  EXPECT_EQ(named.settings.parportPath, "/dev/parport2");
+
+  for (const char* bad : {"/dev/port", "parport1", "/dev/parport", "/dev/parport1x", "/dev/parport1234"}) {
+    const auto rejected = readFrom({{portlib::EnvParport, bad}, {portlib::EnvShadow, "yes"}});
+    EXPECT_THAT(rejected.lines, ElementsAre(HasSubstr(portlib::EnvParport), HasSubstr(portlib::EnvShadow))) << bad;
+    EXPECT_EQ(rejected.settings.parportPath, "");
+  }
+}
+
 TEST(Settings, BoundaryValuesAreAccepted) {
   const auto low = readFrom({{portlib::EnvBusy, "0"}, {portlib::EnvDisconnected, "0"}, {portlib::EnvPowerOn, "random"}});
   EXPECT_EQ(low.settings.busyAccesses, 0u);

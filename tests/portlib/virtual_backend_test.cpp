@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,19 @@ TEST(VirtualModuleBackend, GivenSettingsAreAppliedAndUnsetOnesLeaveTheSegmentAsI
   EXPECT_EQ(view.state().settings.busyAccesses, 0u);
 }
 
+TEST(VirtualModuleBackend, ASecondDriverOfTheSameModuleIsRefusedWhileTheFirstHoldsIt) {
+  portlib_test::TestSegment segment;
+  auto first = std::make_unique<portlib::VirtualModuleBackend>(settingsFor(segment));
+  try {
+    portlib::createBackend(settingsFor(segment), [](std::string_view) {});
+    FAIL() << "two drivers on one module";
+  } catch (const portlib::BackendError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("driven by this process " + std::to_string(getpid())));
+  }
+  first.reset();
+  EXPECT_NO_THROW(portlib::VirtualModuleBackend second(settingsFor(segment)));
+}
+
 TEST(VirtualModuleBackend, AttachingKeepsWhatTheModuleHeld) {
   portlib_test::TestSegment segment;
   {
@@ -76,7 +90,7 @@ TEST(VirtualModuleBackend, AttachingKeepsWhatTheModuleHeld) {
   EXPECT_EQ(t6963::SharedModule::open(segment.name()).state().ram[0x1234], 0xA5);
 }
 
-TEST(BackendFactory, AnUnusableSegmentIsReportedOnceAndAnswersZero) {
+TEST(BackendFactory, AnUnusableSegmentRefusesTheBackendNamingTheSegment) {
   portlib_test::TestSegment segment;
   const int fd = shm_open(segment.name().c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
   ASSERT_GE(fd, 0);
@@ -84,11 +98,13 @@ TEST(BackendFactory, AnUnusableSegmentIsReportedOnceAndAnswersZero) {
   close(fd);
 
   std::vector<std::string> lines;
-  auto backend = portlib::createBackend(settingsFor(segment), [&](std::string_view line) { lines.emplace_back(line); });
-  ASSERT_THAT(lines, SizeIs(1));
-  EXPECT_THAT(lines[0], HasSubstr(segment.name()));
-  backend->write(t6963c::DataPort, 0x03);
-  EXPECT_EQ(backend->read(t6963c::DataPort), 0x00);
+  try {
+    portlib::createBackend(settingsFor(segment), [&](std::string_view line) { lines.emplace_back(line); });
+    FAIL() << "the backend opened";
+  } catch (const portlib::BackendError& error) {
+    EXPECT_THAT(error.what(), HasSubstr(segment.name()));
+  }
+  EXPECT_THAT(lines, IsEmpty());
 }
 
 TEST(BackendFactory, ChoosesTheBackendTheSettingsName) {

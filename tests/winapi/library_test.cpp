@@ -1,12 +1,16 @@
-// The library stand-ins: where LoadLibraryA finds a library, GetProcAddress, FreeLibrary
-// with reference counts and injected failures, and the counters tests read.
+// The library stand-ins: where LoadLibraryA finds a library, a start-up routine's refusal,
+// GetProcAddress, FreeLibrary with reference counts and injected failures, the failure texts
+// and the counters tests read.
 #include "winapi/fake.h"
 #include "winapi/toolkit.h"
 #include "winapi/windows.h"
 
 #include <gtest/gtest.h>
 
+#include <gmock/gmock.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -119,6 +123,39 @@ TEST_F(LibraryTest, MissingNamesAndForeignHandlesGiveNull) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   }
   EXPECT_NE(FreeLibrary(library), 0);
+}
+
+std::string LastLibraryErrorText() {
+  std::string text(GetLastLibraryErrorTextA(nullptr, 0), '\0');
+  text.resize(GetLastLibraryErrorTextA(text.data(), static_cast<DWORD>(text.size())));
+  return text;
+}
+
+TEST_F(LibraryTest, FailuresLeaveTheirReasonAndTheNextLoadClearsIt) {
+  using ::testing::HasSubstr;
+  const std::string probe = ExtractFileDir(ParamStr(0)) + "/winapi_search_probe.so";
+
+  setenv("WINAPI_PROBE_REFUSAL", "no port here: plug one in", 1);
+  EXPECT_EQ(LoadLibraryA("winapi_search_probe.so"), nullptr);
+  unsetenv("WINAPI_PROBE_REFUSAL");
+  EXPECT_EQ(GetLastError(), ERROR_DLL_INIT_FAILED);
+  EXPECT_EQ(LastLibraryErrorText(), probe + " refused to load: no port here: plug one in");
+  EXPECT_EQ(winapi::fake::loadedLibraries(), 0);
+
+  const HMODULE library = LoadLibraryA("winapi_search_probe.so");
+  ASSERT_NE(library, nullptr);
+  EXPECT_EQ(LastLibraryErrorText(), "");
+  EXPECT_EQ(GetProcAddress(library, "NoSuchEntry"), nullptr);
+  EXPECT_NE(GetProcAddress(library, "ProbeLocation"), nullptr);
+  EXPECT_THAT(LastLibraryErrorText(), HasSubstr(probe + " lacks the entry point NoSuchEntry"));
+  FreeLibrary(library);
+
+  EXPECT_EQ(LoadLibraryA("winapi_no_such_library.so"), nullptr);
+  EXPECT_THAT(LastLibraryErrorText(), HasSubstr("winapi_no_such_library.so is neither beside the program (" +
+                                                ExtractFileDir(ParamStr(0)) + ")"));
+  char tooSmall[4] = "abc";
+  EXPECT_EQ(GetLastLibraryErrorTextA(tooSmall, sizeof tooSmall), LastLibraryErrorText().size() + 1);
+  EXPECT_STREQ(tooSmall, "abc");
 }
 
 TEST_F(LibraryTest, EveryLoadNeedsItsOwnFree) {
