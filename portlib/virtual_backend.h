@@ -1,5 +1,6 @@
 // The default backend: the virtual display module in its shared-memory segment. Every
-// port access goes straight to the module's bus side; nothing is buffered or locked.
+// port access goes straight to the module's bus side, which records it in the segment's
+// bus trace; nothing is buffered or locked.
 #pragma once
 
 #include <memory>

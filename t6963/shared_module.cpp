@@ -20,13 +20,14 @@
 
 namespace t6963 {
 
-// The segment: a header that says what it holds, then the state. The creator writes
-// `magic` last, so an attacher that sees it sees a powered-on state.
+// The segment: a header that says what it holds, the state, then the bus trace. The
+// creator writes `magic` last, so an attacher that sees it sees a powered-on state.
 struct detail::SharedSegment {
   std::uint32_t magic;
   std::uint32_t layoutVersion;
   std::uint64_t stateSize;
   ModuleState state;
+  BusTrace trace;
 };
 
 namespace {
@@ -34,7 +35,8 @@ namespace {
 using Segment = detail::SharedSegment;
 
 constexpr std::uint32_t SegmentMagic = 0x4B4C4344;  // "KLCD"
-constexpr std::uint32_t LayoutVersion = 1;
+// 2: the bus trace follows the state.
+constexpr std::uint32_t LayoutVersion = 2;
 constexpr std::size_t SegmentSize = sizeof(Segment);
 constexpr mode_t OwnerOnly = S_IRUSR | S_IWUSR;
 constexpr mode_t GroupOrOther = S_IRWXG | S_IRWXO;
@@ -88,6 +90,7 @@ Segment* create(int fd, const std::string& name, PowerOnContents contents) {
   segment->stateSize = sizeof(ModuleState);
   ModuleState* state = new (&segment->state) ModuleState{};
   powerOn(*state, contents, seed);
+  segment->trace.recorded = 0;  // the records are the zeroes of a new segment
   detail::atomicWord(segment->magic).store(SegmentMagic, std::memory_order_release);
   return segment;
 }
@@ -179,6 +182,10 @@ SharedModule::~SharedModule() {
 }
 
 ModuleState& SharedModule::state() noexcept { return segment_->state; }
+
+BusTrace& SharedModule::trace() noexcept { return segment_->trace; }
+
+const BusTrace& SharedModule::trace() const noexcept { return segment_->trace; }
 
 void SharedModule::powerCycle(PowerOnContents contents) {
   const std::uint64_t seed = randomSeed();
