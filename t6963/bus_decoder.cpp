@@ -137,7 +137,9 @@ class LogDecoder {
       case ViolationKind::ReadWithoutByteMode: detail = "read the port's own latch " + hex2(byte); break;
       default: break;
     }
-    add(access, BusLogKind::Violation, byte, std::string(violationName(kind)) + ": " + detail);
+    std::string text(violationName(kind));
+    if (!detail.empty()) text += ": " + detail;
+    add(access, BusLogKind::Violation, byte, std::move(text));
   }
 
   void strobe(std::uint64_t access, const BusRecord& record, const PortRegisters& during) {
@@ -372,7 +374,7 @@ std::vector<LineLevels> decodeLineLevels(const TraceCopy& trace) {
       if (drivers[step] == Driver::Nobody) {
         level = Level::Floating;
       } else if (data[step]) {
-        level = ((*data[step] >> bit) & 1U) != 0 ? Level::High : Level::Low;
+        level = ((unsigned{*data[step]} >> bit) & 1U) != 0 ? Level::High : Level::Low;
       }
       levels[step][bit] = level;
     }

@@ -16,6 +16,7 @@ TraceCopy copyTrace(const BusTrace& trace, std::size_t newest) {
   const std::uint64_t wanted = std::min<std::uint64_t>({newest, TraceCapacity, last});
   TraceCopy copy;
   copy.firstAccess = last - wanted + 1;
+  if (wanted == 0) return copy;
   copy.records.resize(wanted);
   // Records first..last in at most two pieces of the ring.
   const auto firstSlot = static_cast<std::size_t>((copy.firstAccess - 1) % TraceCapacity);

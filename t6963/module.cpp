@@ -32,6 +32,9 @@ Module::Module(ModuleState& state, BusTrace* trace) noexcept
 inline std::uint8_t Module::traced(BusAccess access, std::uint8_t value) noexcept {
   auto recorded = detail::atomicWord(*recorded_);
   const std::uint64_t index = recorded.load(std::memory_order_relaxed);
+  // The count of the previous record is out before this one may overwrite an old slot, so
+  // that a reader can tell which records of its copy were overwritten (copyTrace).
+  std::atomic_thread_fence(std::memory_order_release);
   records_[index & slotMask_] = BusRecord{value, static_cast<std::uint8_t>(static_cast<std::uint8_t>(access) | event_)};
   event_ = 0;
   recorded.store(index + 1, std::memory_order_release);

@@ -141,6 +141,7 @@ TEST_F(TracedModule, CopiesWhileTheBusSideStreamsHoldOnlyIntactRecords) {
   std::thread writer([&] {
     for (std::uint64_t i = 0; !stop.load(std::memory_order_relaxed); ++i) module_.write(DataPort, static_cast<std::uint8_t>(i));
   });
+  while (recordedCount(*trace_) < TraceCapacity / 2) std::this_thread::yield();
   for (int copy = 0; copy < 20; ++copy) {
     const auto trace = copyTrace(*trace_);
     for (std::size_t i = 0; i < trace.records.size(); ++i) {
