@@ -113,7 +113,10 @@ class LogDecoder {
   }
 
   std::vector<BusLogEntry> finish() {
-    if (polls_ > 0) add(lastPollAccess_, BusLogKind::Status, lastStatus_, "status " + hex2(lastStatus_) + ": " + describeStatus(lastStatus_));
+    if (polls_ > 0) {
+      add(lastPollAccess_, BusLogKind::Status, lastStatus_,
+          "status " + hex2(lastStatus_) + ": " + describeStatus(lastStatus_));
+    }
     return std::move(entries_);
   }
 
@@ -132,7 +135,9 @@ class LogDecoder {
   void violation(std::uint64_t access, ViolationKind kind, std::uint8_t byte) {
     std::string detail;
     switch (kind) {
-      case ViolationKind::BusContention: detail = "port and controller both drive the data lines, port " + hex2(byte); break;
+      case ViolationKind::BusContention:
+        detail = "port and controller both drive the data lines, port " + hex2(byte);
+        break;
       case ViolationKind::StrobeWithoutCe: detail = "nothing taken, lines " + hex2(byte); break;
       case ViolationKind::ReadWithoutByteMode: detail = "read the port's own latch " + hex2(byte); break;
       default: break;
@@ -164,7 +169,9 @@ class LogDecoder {
   void data(std::uint64_t access, std::uint8_t byte) {
     switch (autoMode_) {
       case AutoMode::Write: add(access, BusLogKind::Data, byte, "auto write " + hex2(byte)); return;
-      case AutoMode::Read: add(access, BusLogKind::Data, byte, "data " + hex2(byte) + ", not taken in auto read"); return;
+      case AutoMode::Read:
+        add(access, BusLogKind::Data, byte, "data " + hex2(byte) + ", not taken in auto read");
+        return;
       case AutoMode::Off: break;
     }
     parameters_[0] = parameters_[1];
@@ -348,7 +355,8 @@ std::vector<LineLevels> decodeLineLevels(const TraceCopy& trace) {
         if (!controller) data[step] = registers.latch;
       } else if (controller) {
         drivers[step] = Driver::Controller;
-        if (step > 0 && trace.records[step - 1].access() == BusAccess::DataRead) data[step] = trace.records[step - 1].value;
+        const BusRecord* last = step > 0 ? &trace.records[step - 1] : nullptr;
+        if (last != nullptr && last->access() == BusAccess::DataRead) data[step] = last->value;
       } else {
         drivers[step] = Driver::Nobody;
       }
