@@ -29,6 +29,8 @@ Module::Module(ModuleState& state, BusTrace* trace) noexcept
       recorded_(trace != nullptr ? &trace->recorded : &discardedCount_) {}
 
 // Appends the record of the access that ends now, with what the controller made of it.
+// Every access ends here; the control, ECR and data-register reads end their own accesses,
+// so that read() and write() stay bare dispatchers.
 inline std::uint8_t Module::traced(BusAccess access, std::uint8_t value) noexcept {
   auto recorded = detail::atomicWord(*recorded_);
   const std::uint64_t index = recorded.load(std::memory_order_relaxed);
@@ -45,7 +47,7 @@ std::uint8_t Module::read(std::uint16_t port) noexcept {
   BusState& bus = state_->bus;
   ++bus.accessCount;
   switch (port) {
-    case t6963c::DataPort: return traced(BusAccess::DataRead, readData());
+    case t6963c::DataPort: return readData();
     case t6963c::StatusPort: return traced(BusAccess::OtherRead, StatusLinesIdle);
     case t6963c::ControlPort:
       return traced(BusAccess::ControlRead, static_cast<std::uint8_t>(bus.control | ControlReadsAsOne));
@@ -63,14 +65,8 @@ void Module::write(std::uint16_t port, std::uint8_t value) noexcept {
       bus.dataLatch = value;
       traced(BusAccess::DataWrite, value);
       return;
-    case t6963c::ControlPort:
-      writeControl(value);
-      traced(BusAccess::ControlWrite, value);
-      return;
-    case t6963c::EcrPort:
-      writeEcr(value);
-      traced(BusAccess::EcrWrite, value);
-      return;
+    case t6963c::ControlPort: writeControl(value); return;
+    case t6963c::EcrPort: writeEcr(value); return;
     default: traced(BusAccess::OtherWrite, value); return;
   }
 }
@@ -83,16 +79,20 @@ std::uint8_t Module::readData() noexcept {
       StateUpdate update(*state_);
       recordViolation(ViolationKind::ReadWithoutByteMode, bus.dataLatch);
     }
-    return bus.dataLatch;
+    return traced(BusAccess::DataRead, bus.dataLatch);
   }
-  if (!controllerDrives) return FloatingLines;
-  return (bus.control & ctl::Cd) != 0 ? detail::statusWord(*state_) : state_->controller.readLatch;
+  if (!controllerDrives) return traced(BusAccess::DataRead, FloatingLines);
+  return traced(BusAccess::DataRead,
+                (bus.control & ctl::Cd) != 0 ? detail::statusWord(*state_) : state_->controller.readLatch);
 }
 
 void Module::writeControl(std::uint8_t value) noexcept {
   BusState& bus = state_->bus;
   const std::uint8_t old = bus.control;
-  if (value == old) return;
+  if (value == old) {
+    traced(BusAccess::ControlWrite, value);
+    return;
+  }
   bus.control = value;
   if (!isDisconnected(*state_)) {
     const auto released = static_cast<std::uint8_t>(old & ~value);
@@ -115,11 +115,13 @@ void Module::writeControl(std::uint8_t value) noexcept {
     }
   }
   if (((old ^ value) & (ctl::Ce | ctl::Rd | ctl::DirInput)) != 0) updateContention();
+  traced(BusAccess::ControlWrite, value);
 }
 
 void Module::writeEcr(std::uint8_t value) noexcept {
   state_->bus.ecr = value;
   updateContention();
+  traced(BusAccess::EcrWrite, value);
 }
 
 void Module::updateContention() noexcept {
