@@ -1,8 +1,9 @@
 // Speed of the virtual display module: port accesses into the shared-memory model (the
 // test bench's own protocol, and bare status polls), each with the bus trace recording
-// (recording:1, as the port library runs it) and without (recording:0), a whole graphic
-// clear, decoding the bus trace, rendering one frame, and a consistent copy with and
-// without a writer streaming beside it.
+// into the segment's ring (recording:1, as the port library runs it) and without a trace
+// (recording:0: the same branch-free code stores into a one-slot sink, so the pair shows
+// what the ring's memory costs), a whole graphic clear, decoding the bus trace, rendering
+// one frame, and a consistent copy with and without a writer streaming beside it.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
