@@ -1,6 +1,9 @@
 // Speed of the virtual display module: port accesses into the shared-memory model (the
-// test bench's own protocol, and bare status polls), a whole graphic clear, rendering one
-// frame, and a consistent copy with and without a writer streaming beside it.
+// test bench's own protocol, and bare status polls), each with the bus trace recording
+// into the segment's ring (recording:1, as the port library runs it) and without a trace
+// (recording:0: the same branch-free code stores into a one-slot sink, so the pair shows
+// what the ring's memory costs), a whole graphic clear, decoding the bus trace, rendering
+// one frame, and a consistent copy with and without a writer streaming beside it.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -8,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "t6963/bus_decoder.h"
 #include "t6963/module.h"
 #include "t6963/renderer.h"
 #include "t6963/seqlock.h"
@@ -55,9 +59,14 @@ int sendByte(t6963::Module& module, std::uint8_t value, const std::uint8_t (&pul
   return accesses + 7;
 }
 
+// The bus side of a segment, recording into its bus trace when the benchmark's argument is 1.
+t6963::BusTrace* traceIf(const benchmark::State& state, Segment& segment) {
+  return state.range(0) != 0 ? &segment.shared().trace() : nullptr;
+}
+
 void BM_PortAccessesBenchProtocol(benchmark::State& state) {
   Segment segment("protocol");
-  t6963::Module module(segment.shared().state());
+  t6963::Module module(segment.shared().state(), traceIf(state, segment));
   std::int64_t accesses = 0;
   std::uint8_t value = 0;
   for (auto _ : state) {
@@ -67,11 +76,11 @@ void BM_PortAccessesBenchProtocol(benchmark::State& state) {
   state.SetItemsProcessed(accesses);
   state.counters["violations"] = segment.shared().state().violations.total;
 }
-BENCHMARK(BM_PortAccessesBenchProtocol);
+BENCHMARK(BM_PortAccessesBenchProtocol)->ArgName("recording")->Arg(0)->Arg(1);
 
 void BM_PortAccessesStatusPoll(benchmark::State& state) {
   Segment segment("poll");
-  t6963::Module module(segment.shared().state());
+  t6963::Module module(segment.shared().state(), traceIf(state, segment));
   module.write(EcrPort, ecr::ModeByte);
   for (auto _ : state) {
     module.write(ControlPort, StatusSelect);
@@ -81,12 +90,12 @@ void BM_PortAccessesStatusPoll(benchmark::State& state) {
   }
   state.SetItemsProcessed(4 * state.iterations());
 }
-BENCHMARK(BM_PortAccessesStatusPoll);
+BENCHMARK(BM_PortAccessesStatusPoll)->ArgName("recording")->Arg(0)->Arg(1);
 
 // The bench's graphic clear: pointer to 0x0200, then 2560 zero bytes each with 0xC0.
 void BM_GraphicClear(benchmark::State& state) {
   Segment segment("clear");
-  t6963::Module module(segment.shared().state());
+  t6963::Module module(segment.shared().state(), &segment.shared().trace());
   std::int64_t accesses = 0;
   for (auto _ : state) {
     accesses += sendByte(module, 0x00, DataPulse);
@@ -100,6 +109,20 @@ void BM_GraphicClear(benchmark::State& state) {
   state.SetItemsProcessed(accesses);
 }
 BENCHMARK(BM_GraphicClear)->Unit(benchmark::kMillisecond);
+
+// Decoding a full ring of the bench's protocol into the bus log, per record.
+void BM_DecodeBusLog(benchmark::State& state) {
+  Segment segment("decode");
+  t6963::Module module(segment.shared().state(), &segment.shared().trace());
+  while (t6963::recordedCount(segment.shared().trace()) < t6963::TraceCapacity) {
+    sendByte(module, 0x21, DataPulse);
+    sendByte(module, cmd::WriteIncrement, CommandPulse);
+  }
+  const auto trace = t6963::copyTrace(segment.shared().trace());
+  for (auto _ : state) benchmark::DoNotOptimize(t6963::decodeBusLog(trace));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(trace.records.size()));
+}
+BENCHMARK(BM_DecodeBusLog)->Unit(benchmark::kMillisecond);
 
 t6963::ModuleState busyScene(std::uint8_t mode) {
   t6963::ModuleState scene;
@@ -134,7 +157,7 @@ void BM_SnapshotWhileStreaming(benchmark::State& state) {
   std::atomic<bool> stop{false};
   std::atomic<std::int64_t> streamed{0};
   std::thread writer([&] {
-    t6963::Module module(segment.shared().state());
+    t6963::Module module(segment.shared().state(), &segment.shared().trace());
     std::int64_t accesses = 0;
     while (!stop.load(std::memory_order_relaxed)) {
       accesses += sendByte(module, 0x2A, DataPulse);

@@ -4,7 +4,8 @@
 namespace portlib {
 
 VirtualModuleBackend::VirtualModuleBackend(const Settings& settings)
-    : shared_(t6963::SharedModule::open(segmentNameOf(settings), settings.powerOn)), module_(shared_.state()) {
+    : shared_(t6963::SharedModule::open(segmentNameOf(settings), settings.powerOn)),
+      module_(shared_.state(), &shared_.trace()) {
   shared_.claimBus();
   if (settings.disconnected) t6963::setDisconnected(shared_.state(), *settings.disconnected);
   if (settings.busyAccesses) t6963::setBusyAccesses(shared_.state(), *settings.busyAccesses);

@@ -1,6 +1,7 @@
 // The default backend: the virtual display module in its shared-memory segment, its bus
 // claimed for this process as a parallel port is claimed. Every port access goes straight
-// to the module's bus side; nothing is buffered or locked.
+// to the module's bus side, which records it in the segment's bus trace; nothing is
+// buffered or locked.
 #pragma once
 
 #include <memory>

@@ -5,7 +5,7 @@ packages=(cmake ninja-build g++ pkg-config
           qt6-base-dev qt6-base-dev-tools libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           fonts-liberation2 dbus xvfb xauth
-          libsensors-dev lm-sensors clang)
+          libsensors-dev lm-sensors clang sigrok-cli)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

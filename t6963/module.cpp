@@ -1,7 +1,11 @@
 // The port registers and bus cycles of the virtual display module (see module.h).
 #include "t6963/module.h"
 
+#include <atomic>
+
+#include "t6963/atomic_word.h"
 #include "t6963/controller.h"
+#include "t6963/port_lines.h"
 #include "t6963/seqlock.h"
 #include "t6963/t6963c.h"
 
@@ -16,28 +20,40 @@ namespace ecr = t6963c::ecr;
 constexpr std::uint8_t StatusLinesIdle = 0x7F;
 constexpr std::uint8_t ControlReadsAsOne = 0xC0;
 constexpr std::uint8_t Undecoded = 0xFF;
-// The data lines have no pull-ups: undriven, they read 0x00.
-constexpr std::uint8_t FloatingLines = 0x00;
-
-bool portDrives(const BusState& bus) {
-  return (bus.ecr & ecr::ModeMask) != ecr::ModeByte || (bus.control & ctl::DirInput) == 0;
-}
-
-bool readCycle(std::uint8_t control) { return (control & ctl::Ce) != 0 && (control & ctl::Rd) != 0; }
-
 }  // namespace
 
-Module::Module(ModuleState& state) noexcept : state_(&state) {}
+Module::Module(ModuleState& state, BusTrace* trace) noexcept
+    : state_(&state),
+      records_(trace != nullptr ? trace->records.data() : &discardedRecord_),
+      slotMask_(trace != nullptr ? TraceCapacity - 1 : 0),
+      recorded_(trace != nullptr ? &trace->recorded : &discardedCount_) {}
+
+// Appends the record of the access that ends now, with what the controller made of it.
+// Every access ends here; the control, ECR and data-register reads end their own accesses,
+// so that read() and write() stay bare dispatchers.
+inline std::uint8_t Module::traced(BusAccess access, std::uint8_t value) noexcept {
+  auto recorded = detail::atomicWord(*recorded_);
+  const std::uint64_t index = recorded.load(std::memory_order_relaxed);
+  // The count of the previous record is out before this one may overwrite an old slot, so
+  // that a reader can tell which records of its copy were overwritten (copyTrace).
+  std::atomic_thread_fence(std::memory_order_release);
+  records_[index & slotMask_] = BusRecord{value, static_cast<std::uint8_t>(static_cast<std::uint8_t>(access) | event_)};
+  event_ = 0;
+  recorded.store(index + 1, std::memory_order_release);
+  return value;
+}
 
 std::uint8_t Module::read(std::uint16_t port) noexcept {
   BusState& bus = state_->bus;
   ++bus.accessCount;
   switch (port) {
     case t6963c::DataPort: return readData();
-    case t6963c::StatusPort: return StatusLinesIdle;
-    case t6963c::ControlPort: return static_cast<std::uint8_t>(bus.control | ControlReadsAsOne);
-    case t6963c::EcrPort: return static_cast<std::uint8_t>((bus.ecr & ~ecr::FifoFull) | ecr::FifoEmpty);
-    default: return Undecoded;
+    case t6963c::StatusPort: return traced(BusAccess::OtherRead, StatusLinesIdle);
+    case t6963c::ControlPort:
+      return traced(BusAccess::ControlRead, static_cast<std::uint8_t>(bus.control | ControlReadsAsOne));
+    case t6963c::EcrPort:
+      return traced(BusAccess::EcrRead, static_cast<std::uint8_t>((bus.ecr & ~ecr::FifoFull) | ecr::FifoEmpty));
+    default: return traced(BusAccess::OtherRead, Undecoded);
   }
 }
 
@@ -45,31 +61,38 @@ void Module::write(std::uint16_t port, std::uint8_t value) noexcept {
   BusState& bus = state_->bus;
   ++bus.accessCount;
   switch (port) {
-    case t6963c::DataPort: bus.dataLatch = value; return;
+    case t6963c::DataPort:
+      bus.dataLatch = value;
+      traced(BusAccess::DataWrite, value);
+      return;
     case t6963c::ControlPort: writeControl(value); return;
     case t6963c::EcrPort: writeEcr(value); return;
-    default: return;
+    default: traced(BusAccess::OtherWrite, value); return;
   }
 }
 
 std::uint8_t Module::readData() noexcept {
   const BusState& bus = state_->bus;
   const bool controllerDrives = readCycle(bus.control) && !isDisconnected(*state_);
-  if (portDrives(bus)) {
+  if (portDrives(bus.control, bus.ecr)) {
     if (controllerDrives && (bus.ecr & ecr::ModeMask) != ecr::ModeByte) {
       StateUpdate update(*state_);
       recordViolation(ViolationKind::ReadWithoutByteMode, bus.dataLatch);
     }
-    return bus.dataLatch;
+    return traced(BusAccess::DataRead, bus.dataLatch);
   }
-  if (!controllerDrives) return FloatingLines;
-  return (bus.control & ctl::Cd) != 0 ? detail::statusWord(*state_) : state_->controller.readLatch;
+  if (!controllerDrives) return traced(BusAccess::DataRead, FloatingLines);
+  return traced(BusAccess::DataRead,
+                (bus.control & ctl::Cd) != 0 ? detail::statusWord(*state_) : state_->controller.readLatch);
 }
 
 void Module::writeControl(std::uint8_t value) noexcept {
   BusState& bus = state_->bus;
   const std::uint8_t old = bus.control;
-  if (value == old) return;
+  if (value == old) {
+    traced(BusAccess::ControlWrite, value);
+    return;
+  }
   bus.control = value;
   if (!isDisconnected(*state_)) {
     const auto released = static_cast<std::uint8_t>(old & ~value);
@@ -92,16 +115,18 @@ void Module::writeControl(std::uint8_t value) noexcept {
     }
   }
   if (((old ^ value) & (ctl::Ce | ctl::Rd | ctl::DirInput)) != 0) updateContention();
+  traced(BusAccess::ControlWrite, value);
 }
 
 void Module::writeEcr(std::uint8_t value) noexcept {
   state_->bus.ecr = value;
   updateContention();
+  traced(BusAccess::EcrWrite, value);
 }
 
 void Module::updateContention() noexcept {
   BusState& bus = state_->bus;
-  const bool both = portDrives(bus) && readCycle(bus.control) && !isDisconnected(*state_);
+  const bool both = portDrives(bus.control, bus.ecr) && readCycle(bus.control) && !isDisconnected(*state_);
   if (both && bus.contention == 0) {
     StateUpdate update(*state_);
     recordViolation(ViolationKind::BusContention, bus.dataLatch);
@@ -113,8 +138,8 @@ void Module::updateContention() noexcept {
 // control register during the cycle.
 void Module::takeByte(bool command, std::uint8_t oldControl) noexcept {
   BusState& bus = state_->bus;
-  const bool driven = (bus.ecr & ecr::ModeMask) != ecr::ModeByte || (oldControl & ctl::DirInput) == 0;
-  const std::uint8_t byte = driven ? bus.dataLatch : FloatingLines;
+  const std::uint8_t byte = portDrives(oldControl, bus.ecr) ? bus.dataLatch : FloatingLines;
+  event_ |= trace_info::StrobedIn;
   StateUpdate update(*state_);
   if (detail::isBusy(*state_)) {
     recordViolation(ViolationKind::WriteWhileBusy, byte);
@@ -145,6 +170,9 @@ void Module::recordViolation(ViolationKind kind, std::uint8_t value) noexcept {
       ViolationRecord{bus.accessCount, kind, bus.control, bus.ecr, value};
   ++v.counts[static_cast<std::size_t>(kind)];
   ++v.total;
+  if ((event_ & trace_info::ViolationMask) == 0) {
+    event_ |= static_cast<std::uint8_t>((static_cast<unsigned>(kind) + 1) << trace_info::ViolationShift);
+  }
 }
 
 }  // namespace t6963

@@ -32,19 +32,27 @@
 // above 8 KiB, and what the real chip does with undefined command bytes (they are ignored
 // and counted) or undefined mode-set combine codes (rendered as OR).
 //
+// Every access is appended to the bus trace given at construction (bus_trace.h): the byte
+// read or written, the register, and whether the controller took a byte or saw a protocol
+// violation. Without a trace nothing is recorded.
+//
 // One bus side at a time drives a state, as one program drives a real port; its updates
 // are nevertheless serialised with other writers (seqlock.h). read/write never throw.
 #pragma once
 
 #include <cstdint>
 
+#include "t6963/bus_trace.h"
 #include "t6963/module_state.h"
 
 namespace t6963 {
 
 class Module {
  public:
-  explicit Module(ModuleState& state) noexcept;
+  // `trace` may be null: then no access is recorded.
+  explicit Module(ModuleState& state, BusTrace* trace = nullptr) noexcept;
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
 
   std::uint8_t read(std::uint16_t port) noexcept;
   void write(std::uint16_t port, std::uint8_t value) noexcept;
@@ -57,8 +65,17 @@ class Module {
   void takeByte(bool command, std::uint8_t oldControl) noexcept;
   void endReadCycle(bool command) noexcept;
   void recordViolation(ViolationKind kind, std::uint8_t value) noexcept;
+  std::uint8_t traced(BusAccess access, std::uint8_t value) noexcept;
 
   ModuleState* state_;
+  // Where records go: the trace's ring, or without a trace one discarded slot, so that
+  // recording costs the same few stores either way and never branches.
+  BusRecord* records_;
+  std::uint64_t slotMask_;
+  std::uint64_t* recorded_;
+  std::uint8_t event_ = 0;  // trace_info bits of the access in progress
+  BusRecord discardedRecord_{};
+  std::uint64_t discardedCount_ = 0;
 };
 
 }  // namespace t6963

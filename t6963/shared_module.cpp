@@ -24,14 +24,15 @@
 
 namespace t6963 {
 
-// The segment: a header that says what it holds and who drives the bus, then the state.
-// The creator finishes the whole segment, `magic` last, before its name appears.
+// The segment: a header that says what it holds and who drives the bus, the state, then the
+// bus trace. The creator finishes the whole segment, `magic` last, before its name appears.
 struct detail::SharedSegment {
   std::uint32_t magic;
   std::uint32_t layoutVersion;
   std::uint64_t stateSize;
   std::uint64_t busHolder;  // claim of the process driving the bus (claimOf); 0: none
   ModuleState state;
+  BusTrace trace;
 };
 
 namespace {
@@ -39,7 +40,8 @@ namespace {
 using Segment = detail::SharedSegment;
 
 constexpr std::uint32_t SegmentMagic = 0x4B4C4344;  // "KLCD"
-constexpr std::uint32_t LayoutVersion = 2;
+// 2: the bus holder in the header; 3: the bus trace after the state.
+constexpr std::uint32_t LayoutVersion = 3;
 constexpr std::size_t SegmentSize = sizeof(Segment);
 constexpr mode_t OwnerOnly = S_IRUSR | S_IWUSR;
 constexpr mode_t GroupOrOther = S_IRWXG | S_IRWXO;
@@ -159,6 +161,7 @@ Segment* createAndPublish(const std::string& name, PowerOnContents contents) {
   segment->busHolder = 0;
   ModuleState* state = new (&segment->state) ModuleState{};
   powerOn(*state, contents, seed);
+  segment->trace.recorded = 0;  // the records are the zeroes of a new segment
   detail::atomicWord(segment->magic).store(SegmentMagic, std::memory_order_release);
 
   const std::string self = "/proc/self/fd/" + std::to_string(unnamed.get());
@@ -298,6 +301,10 @@ void SharedModule::waitForBusUpdate() const {
     std::this_thread::yield();
   }
 }
+
+BusTrace& SharedModule::trace() noexcept { return segment_->trace; }
+
+const BusTrace& SharedModule::trace() const noexcept { return segment_->trace; }
 
 void SharedModule::powerCycle(PowerOnContents contents) {
   const std::uint64_t seed = randomSeed();

@@ -1,6 +1,6 @@
-// The virtual display module's state in a named POSIX shared-memory segment, so that it
-// outlives the processes that drive it (as a real module stays powered) and a viewer in
-// another process sees it live. The segment is owner-only (mode 0600) and checked on every
+// The virtual display module's state and its bus trace in a named POSIX shared-memory
+// segment, so that it outlives the processes that drive it (as a real module stays
+// powered) and a viewer in another process sees it live. The segment is owner-only (mode 0600) and checked on every
 // attach: owner, permissions, size and layout must match, or open() refuses it. The first
 // opener creates the segment and powers the module on; later openers attach to it as left.
 // A segment appears under its name only once it is complete, so one found empty or without
@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "t6963/bus_trace.h"
 #include "t6963/module_state.h"
 
 namespace t6963 {
@@ -52,6 +53,10 @@ class SharedModule {
   // std::system_error (EBUSY) naming the holder when another live process, or another
   // claim of this one, holds it.
   void claimBus();
+
+  // The ring of the latest port accesses: the bus side appends, viewers copy (copyTrace).
+  BusTrace& trace() noexcept;
+  const BusTrace& trace() const noexcept;
 
   // Power-on reset while other processes may be driving or reading the module. Throws
   // std::runtime_error, changing nothing, when the bus holder stays stopped in the middle of

@@ -1,5 +1,6 @@
-// lcdview: the live viewer of the virtual display module, or one frame of it as PNG or
-// text art (viewer_options.h).
+// lcdview: the live viewer of the virtual display module with its bus log, or one-shot
+// outputs: a frame as PNG or text art, the bus trace as a log or a waveform
+// (viewer_options.h).
 #include <QApplication>
 #include <QPoint>
 
@@ -39,7 +40,7 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(commandLine.helpText()), stdout);
     return 0;
   }
-  if (options.oneShot()) return lcdview::writeCurrentFrame(options, stdout, stderr);
+  if (options.oneShot()) return lcdview::writeOneShotOutputs(options, stdout, stderr);
 
   QApplication app(argc, argv);
   try {

@@ -3,9 +3,11 @@
 
 #include <exception>
 
+#include "t6963/bus_decoder.h"
 #include "t6963/renderer.h"
 #include "t6963/shared_module.h"
 #include "tools/lcd_image.h"
+#include "tools/vcd_export.h"
 
 namespace lcdview {
 
@@ -23,9 +25,13 @@ ViewerCommandLine::ViewerCommandLine(const portlib::Settings& environment)
                  .arg(MaxScale)
                  .arg(DefaultPngScale),
              QStringLiteral("n")),
-      text_(QStringLiteral("text"), QStringLiteral("Print the current frame as text art and exit.")) {
+      text_(QStringLiteral("text"), QStringLiteral("Print the current frame as text art and exit.")),
+      vcd_(QStringLiteral("vcd"),
+           QStringLiteral("Write the recorded port lines as a Value Change Dump (GTKWave, PulseView) and exit."),
+           QStringLiteral("file")),
+      log_(QStringLiteral("log"), QStringLiteral("Print the decoded bus log and exit.")) {
   parser_.setApplicationDescription(QStringLiteral("Live view of the virtual T6963C display module."));
-  parser_.addOptions({help_, segment_, png_, scale_, text_});
+  parser_.addOptions({help_, segment_, png_, scale_, text_, vcd_, log_});
 }
 
 std::variant<ViewerOptions, QString> ViewerCommandLine::parse(const QStringList& arguments) {
@@ -59,23 +65,39 @@ std::variant<ViewerOptions, QString> ViewerCommandLine::parse(const QStringList&
     }
   }
   options.text = parser_.isSet(text_);
+  options.vcdFile = parser_.value(vcd_);
+  if (parser_.isSet(vcd_) && options.vcdFile.isEmpty()) return QStringLiteral("--vcd needs a file name");
+  options.log = parser_.isSet(log_);
   return options;
 }
 
-int writeCurrentFrame(const ViewerOptions& options, std::FILE* out, std::FILE* err) {
+int writeOneShotOutputs(const ViewerOptions& options, std::FILE* out, std::FILE* err) {
   t6963::Frame frame;
+  t6963::TraceCopy trace;
   try {
     const auto module = t6963::SharedModule::open(options.segment, options.powerOnContents);
     const auto state = module.snapshot();
     frame = t6963::render(state, t6963::blinkPhaseOn(state));
+    if (options.log || !options.vcdFile.isEmpty()) trace = t6963::copyTrace(module.trace());
   } catch (const std::exception& error) {
     std::fprintf(err, "lcdview: %s\n", error.what());
     return 1;
   }
   if (options.text) std::fputs(t6963::frameToText(frame).c_str(), out);
+  if (options.log) std::fputs(t6963::formatBusLog(trace).c_str(), out);
   if (!options.pngFile.isEmpty() && !frameToImage(frame, options.scale).save(options.pngFile, "PNG")) {
     std::fprintf(err, "lcdview: cannot write %s\n", qPrintable(options.pngFile));
     return 1;
+  }
+  if (!options.vcdFile.isEmpty()) {
+    const QString failure = writeVcd(options.vcdFile, trace);
+    if (!failure.isEmpty()) {
+      std::fprintf(err, "lcdview: %s\n", qPrintable(failure));
+      return 1;
+    }
+    if (!trace.wholeHistory()) {
+      std::fprintf(err, "lcdview: %s holds %s\n", qPrintable(options.vcdFile), t6963::busLogHeader(trace).c_str());
+    }
   }
   return 0;
 }

@@ -1,7 +1,10 @@
-// lcdview's command line and its two one-shot outputs:
+// lcdview's command line and its one-shot outputs:
 //   lcdview [--segment NAME]                      the live window
 //   lcdview [--segment NAME] --png FILE [--scale N]  the current frame as PNG, then exit
 //   lcdview [--segment NAME] --text               the current frame as text art, then exit
+//   lcdview [--segment NAME] --log                the decoded bus trace as text, then exit
+//   lcdview [--segment NAME] --vcd FILE           the bus trace as a Value Change Dump, then exit
+// One-shot outputs combine; text art comes before the log on standard output.
 // The segment defaults to DLPORTIO_LCD_SEGMENT, then to the module's per-user name; the
 // contents of a newly created segment follow DLPORTIO_LCD_POWERON, as in the port library.
 #pragma once
@@ -28,9 +31,11 @@ struct ViewerOptions {
   QString pngFile;  // empty: no PNG
   int scale = DefaultPngScale;
   bool text = false;
+  QString vcdFile;  // empty: no waveform
+  bool log = false;
   bool help = false;
 
-  bool oneShot() const { return !pngFile.isEmpty() || text; }
+  bool oneShot() const { return !pngFile.isEmpty() || text || !vcdFile.isEmpty() || log; }
 };
 
 class ViewerCommandLine {
@@ -53,10 +58,13 @@ class ViewerCommandLine {
   QCommandLineOption png_;
   QCommandLineOption scale_;
   QCommandLineOption text_;
+  QCommandLineOption vcd_;
+  QCommandLineOption log_;
 };
 
-// The one-shot outputs of `options` for the module's current state: text art to `out`,
-// the PNG to its file. Returns the process exit code; failures are explained on `err`.
-int writeCurrentFrame(const ViewerOptions& options, std::FILE* out, std::FILE* err);
+// The one-shot outputs of `options` for the module's current state: text art and the bus
+// log to `out`, the PNG and the VCD to their files. Returns the process exit code;
+// failures are explained on `err`, and so is a waveform whose history was cut short.
+int writeOneShotOutputs(const ViewerOptions& options, std::FILE* out, std::FILE* err);
 
 }  // namespace lcdview

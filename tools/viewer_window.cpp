@@ -1,12 +1,16 @@
 // The live viewer's window.
 #include "tools/viewer_window.h"
 
+#include <QFontDatabase>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <exception>
 
 #include "portlib/settings.h"
+#include "t6963/bus_decoder.h"
 #include "t6963/renderer.h"
 #include "tools/status_text.h"
 #include "ui_viewer_window.h"
@@ -21,6 +25,7 @@ ViewerWindow::ViewerWindow(t6963::SharedModule module, t6963::PowerOnContents po
   ui_->setupUi(this);
   setWindowTitle(QStringLiteral("lcdview %1").arg(QString::fromStdString(module_.name())));
   ui_->busySpinBox->setRange(0, static_cast<int>(portlib::MaxBusyAccesses));
+  ui_->busLogView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
   connect(ui_->powerCycleButton, &QPushButton::clicked, this, &ViewerWindow::powerCycle);
   connect(ui_->connectedCheckBox, &QCheckBox::toggled, this, &ViewerWindow::setConnected);
@@ -29,9 +34,13 @@ ViewerWindow::ViewerWindow(t6963::SharedModule module, t6963::PowerOnContents po
   frameTimer_.setTimerType(Qt::PreciseTimer);
   frameTimer_.setInterval(FrameIntervalMs);
   connect(&frameTimer_, &QTimer::timeout, this, &ViewerWindow::refresh);
+  busLogTimer_.setInterval(BusLogIntervalMs);
+  connect(&busLogTimer_, &QTimer::timeout, this, &ViewerWindow::refreshBusLog);
   clock_.start();
   refresh();
+  refreshBusLog();
   frameTimer_.start();
+  busLogTimer_.start();
 }
 
 ViewerWindow::~ViewerWindow() = default;
@@ -46,6 +55,24 @@ void ViewerWindow::refresh() {
   } catch (const std::exception& error) {
     ui_->statusLabel->setText(QStringLiteral("no consistent copy of the module: %1").arg(error.what()));
   }
+}
+
+void ViewerWindow::refreshBusLog() {
+  const std::uint64_t recorded = t6963::recordedCount(module_.trace());
+  if (recorded == busLogRecords_) return;
+  busLogRecords_ = recorded;
+  const auto trace = t6963::copyTrace(module_.trace(), BusLogRecords);
+  const auto entries = t6963::decodeBusLog(trace);
+  QStringList lines;
+  for (auto entry = entries.end() - static_cast<std::ptrdiff_t>(std::min(entries.size(), BusLogEntries));
+       entry != entries.end(); ++entry) {
+    lines << QString::fromStdString(t6963::formatBusLogEntry(*entry));
+  }
+  QScrollBar* scrollBar = ui_->busLogView->verticalScrollBar();
+  const bool followNewest = scrollBar->value() == scrollBar->maximum();
+  const int position = scrollBar->value();
+  ui_->busLogView->setPlainText(lines.join(QLatin1Char('\n')));
+  scrollBar->setValue(followNewest ? scrollBar->maximum() : position);
 }
 
 void ViewerWindow::showControls(const t6963::ModuleState& state) {

@@ -1,13 +1,17 @@
-// The live viewer's window: the LCD glass, the status line, and the module's live controls
-// (power cycle, connect/disconnect, busy time). A timer takes a consistent copy of the
-// shared state at least 30 times a second and repaints from it; the cursor and attribute blink
-// follow the wall clock, as on the real glass. Layout in viewer_window.ui.
+// The live viewer's window: the LCD glass, the status line, the bus log, and the module's
+// live controls (power cycle, connect/disconnect, busy time). A timer takes a consistent
+// copy of the shared state at least 30 times a second and repaints from it; the cursor and
+// attribute blink follow the wall clock, as on the real glass. The bus log decodes the
+// newest records of the module's bus trace ten times a second when new ones arrived; it
+// only reads the ring, so the bus side never waits for it. Layout in viewer_window.ui.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "t6963/shared_module.h"
@@ -21,6 +25,10 @@ namespace lcdview {
 // 33 frames per second nominal, so that at least 30 are shown when ticks run late.
 inline constexpr int FrameIntervalMs = 30;
 inline constexpr int BlinkHalfPeriodMs = 500;
+inline constexpr int BusLogIntervalMs = 100;
+// The bus log decodes this many of the newest records and shows at most BusLogEntries lines.
+inline constexpr std::size_t BusLogRecords = std::size_t{1} << 16;
+inline constexpr std::size_t BusLogEntries = 1000;
 
 class ViewerWindow : public QWidget {
   Q_OBJECT
@@ -32,6 +40,8 @@ class ViewerWindow : public QWidget {
 
   // Shows one frame from a fresh copy of the state; the timer calls it.
   void refresh();
+  // Decodes the newest records into the bus log if any arrived; its timer calls it.
+  void refreshBusLog();
 
  private:
   void powerCycle();
@@ -43,7 +53,9 @@ class ViewerWindow : public QWidget {
   t6963::SharedModule module_;
   t6963::PowerOnContents powerOnContents_;
   QTimer frameTimer_;
+  QTimer busLogTimer_;
   QElapsedTimer clock_;
+  std::uint64_t busLogRecords_ = 0;  // recordedCount() when the bus log was last decoded
 };
 
 }  // namespace lcdview

@@ -163,7 +163,8 @@ TEST_P(ForeignSegment, IsRefusedWithAClearMessage) {
   const int fd = ::shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL, c.mode);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::fchmod(fd, c.mode), 0);
-  ASSERT_EQ(::ftruncate(fd, c.size == 0 ? static_cast<off_t>(sizeof(ModuleState) + 64) : c.size), 0);
+  // Size 0 stands for the size of a module segment: header, state and bus trace.
+  ASSERT_EQ(::ftruncate(fd, c.size == 0 ? static_cast<off_t>(64 + sizeof(ModuleState) + sizeof(BusTrace)) : c.size), 0);
   ::close(fd);
   try {
     SharedModule::open(name_);
@@ -177,12 +178,15 @@ TEST_P(ForeignSegment, IsRefusedWithAClearMessage) {
 
 INSTANTIATE_TEST_SUITE_P(SharedModuleTest, ForeignSegment,
                          ::testing::Values(ForeignCase{"WrongSize", 0600, 100, "size 100 bytes"},
-                                           ForeignCase{"OthersMayRead", 0644, 0, "readable or writable by others"}),
+                                           ForeignCase{"OthersMayRead", 0644, 0, "readable or writable by others"},
+                                           ForeignCase{"FirstLayoutWithoutTrace", 0600,
+                                                       static_cast<off_t>(64 + sizeof(ModuleState)),
+                                                       "made by another version"}),
                          [](const ::testing::TestParamInfo<ForeignCase>& i) { return std::string(i.param.name); });
 
 // As a crash leaves a segment: named but empty, or sized but never marked complete.
 TEST_F(SharedModuleTest, AHalfMadeSegmentIsMadeAnew) {
-  for (const off_t size : {off_t{0}, static_cast<off_t>(sizeof(ModuleState) + 64)}) {
+  for (const off_t size : {off_t{0}, static_cast<off_t>(64 + sizeof(ModuleState) + sizeof(BusTrace))}) {
     const int fd = ::shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, size), 0);

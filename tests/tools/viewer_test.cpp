@@ -1,5 +1,6 @@
 // The viewer's logic without a window (frame to image, status line, command line), its
-// window offscreen, and the lcdview binary's one-shot outputs on a test segment.
+// window offscreen with the bus log, and the lcdview binary's one-shot outputs on a test
+// segment, the waveform checked by sigrok-cli's parallel bus decoder.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,16 +10,24 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <functional>
 #include <string>
 #include <variant>
 
+#include "t6963/module.h"
 #include "t6963/renderer.h"
 #include "t6963/seqlock.h"
 #include "t6963/shared_module.h"
 #include "t6963/t6963c.h"
 #include "tests/portlib/test_segment.h"
+#include "tests/t6963/bench_protocol.h"
 #include "tools/lcd_image.h"
 #include "tools/status_text.h"
 #include "tools/viewer_options.h"
@@ -143,6 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionsRow{"Text", {"--text"}, nullptr, true},
                       OptionsRow{"PngWithScale", {"--png", "f.png", "--scale", "16"}, nullptr, true},
                       OptionsRow{"PngAndText", {"--png=f.png", "--text"}, nullptr, true},
+                      OptionsRow{"LogAndVcd", {"--log", "--vcd", "bus.vcd"}, nullptr, true},
+                      OptionsRow{"VcdWithoutFile", {"--vcd="}, "--vcd needs a file name", false},
                       OptionsRow{"ScaleZero", {"--png", "f.png", "--scale", "0"}, "--scale '0'", false},
                       OptionsRow{"ScaleTooLarge", {"--png", "f.png", "--scale", "17"}, "from 1 to 16", false},
                       OptionsRow{"ScaleNotANumber", {"--png", "f.png", "--scale", "big"}, "--scale 'big'", false},
@@ -193,8 +204,9 @@ struct LcdviewRun {
   std::string err;
 };
 
-LcdviewRun runLcdview(const QStringList& arguments) {
+LcdviewRun runLcdview(const QStringList& arguments, const std::function<void()>& modifier = {}) {
   QProcess process;
+  process.setChildProcessModifier(modifier);
   process.start(QStringLiteral(LCDVIEW_PATH), arguments);
   if (!process.waitForFinished(20000)) {
     process.kill();
@@ -260,6 +272,102 @@ TEST(LcdviewBinary, ASegmentItCreatesFollowsThePowerOnSetting) {
   EXPECT_TRUE(std::all_of(state.ram.begin(), state.ram.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
+// Bytes sent to a segment with the bench's protocol, so that its bus trace holds them.
+class TrafficSegment {
+ public:
+  TrafficSegment() : module_(t6963::SharedModule::open(segment_.name(), t6963::PowerOnContents::Zero)) {}
+
+  QString name() const { return QString::fromStdString(segment_.name()); }
+  t6963::Module& bus() { return bus_; }
+  t6963::testing::BenchProtocol& bench() { return bench_; }
+
+ private:
+  portlib_test::TestSegment segment_;
+  t6963::SharedModule module_;
+  t6963::Module bus_{module_.state(), &module_.trace()};
+  t6963::testing::BenchProtocol bench_{bus_};
+};
+
+// Pointer 0x0200, then 0xA5 written there: data, data, command, data, command.
+const std::vector<std::uint8_t> KnownStream = {0x00, 0x02, t6963c::cmd::SetAddressPointer, 0xA5,
+                                               t6963c::cmd::WriteIncrement};
+
+void sendKnownStream(TrafficSegment& traffic) {
+  auto& bench = traffic.bench();
+  ASSERT_TRUE(bench.data(0x00) && bench.data(0x02) && bench.command(t6963c::cmd::SetAddressPointer));
+  ASSERT_TRUE(bench.data(0xA5) && bench.command(t6963c::cmd::WriteIncrement));
+}
+
+TEST(LcdviewBinary, VcdGivesSigrokExactlyTheBytesSent) {
+  const QString sigrok = QStandardPaths::findExecutable(QStringLiteral("sigrok-cli"));
+  if (sigrok.isEmpty()) GTEST_SKIP() << "sigrok-cli is not installed (Debian package sigrok-cli): the VCD is not checked";
+  TrafficSegment traffic;
+  sendKnownStream(traffic);
+  // sigrok-cli 0.7.2 reports each word at the clock's next rising edge: one more byte.
+  ASSERT_TRUE(traffic.bench().command(t6963c::cmd::DisplayMode));
+  QTemporaryDir dir;
+  const QString file = dir.filePath("bus.vcd");
+  const auto run = runLcdview({"--segment", traffic.name(), "--vcd", file});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+
+  QProcess decoder;
+  QStringList lines = {"clk=/WR"};
+  for (int bit = 0; bit < 8; ++bit) lines << QStringLiteral("d%1=D%1").arg(bit);
+  decoder.start(sigrok, {"-I", "vcd", "-i", file, "-P", "parallel:" + lines.join(':')});
+  ASSERT_TRUE(decoder.waitForFinished(60000));
+  // 0.7.2 aborts (status 134) on its way out, after printing everything.
+  const bool exitedCleanly = decoder.exitStatus() == QProcess::NormalExit && decoder.exitCode() == 0;
+  EXPECT_TRUE(exitedCleanly || decoder.exitStatus() == QProcess::CrashExit) << decoder.readAllStandardError().toStdString();
+  std::vector<std::uint8_t> words;
+  for (const QString& line : QString::fromLocal8Bit(decoder.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+    bool isNumber = false;
+    words.push_back(static_cast<std::uint8_t>(line.section(QStringLiteral(": "), 1).toUInt(&isNumber, 16)));
+    ASSERT_TRUE(isNumber) << line.toStdString();
+  }
+  ASSERT_GE(words.size(), KnownStream.size());
+  ASSERT_LE(words.size(), KnownStream.size() + 1);
+  words.resize(KnownStream.size());
+  EXPECT_EQ(words, KnownStream);
+}
+
+TEST(LcdviewBinary, LogPrintsTheDecodedTraceFromWhereItBegins) {
+  TrafficSegment traffic;
+  sendKnownStream(traffic);
+  const auto run = runLcdview({"--segment", traffic.name(), "--log"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_THAT(run.out, StartsWith("accesses 1 to "));
+  EXPECT_THAT(run.out, HasSubstr("  command   0x24  set address pointer 0x0200 [1 poll]\n"));
+  EXPECT_THAT(run.out, HasSubstr("  command   0xC0  write 0xA5 and advance [1 poll]\n"));
+}
+
+TEST(LcdviewBinary, AVcdThatCannotBeWrittenFailsClearlyAndLeavesNothingBehind) {
+  TrafficSegment traffic;
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(traffic.bench().data(static_cast<std::uint8_t>(i)));
+  const auto badName = runLcdview({"--segment", traffic.name(), "--vcd", "/nonexistent-folder/bus.vcd"});
+  EXPECT_EQ(badName.exitCode, 1);
+  EXPECT_THAT(badName.err, HasSubstr("cannot write /nonexistent-folder/bus.vcd"));
+
+  // A full disk: the file size limit stops the writes, as a full file system would.
+  QTemporaryDir dir;
+  const QString file = dir.filePath("bus.vcd");
+  {
+    QFile old(file);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old dump\n");
+  }
+  const auto full = runLcdview({"--segment", traffic.name(), "--vcd", file}, [] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_THAT(full.err, HasSubstr("cannot write " + file.toStdString()));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"bus.vcd"});
+  QFile old(file);
+  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+  EXPECT_EQ(old.readAll(), "old dump\n");
+}
+
 QApplication& application() {
   static int argc = 1;
   static char name[] = "viewer_test";
@@ -314,6 +422,24 @@ TEST(ViewerWindow, ControlsFollowSettingsChangedByOthers) {
   EXPECT_FALSE(child<QCheckBox>(window, "connectedCheckBox")->isChecked());
   EXPECT_EQ(child<QSpinBox>(window, "busySpinBox")->value(), 9);
   EXPECT_TRUE(t6963::isDisconnected(module.state()));  // showing it did not write it back
+}
+
+TEST(ViewerWindow, BusLogShowsTrafficAndAViolationWhereItHappened) {
+  application();
+  TrafficSegment traffic;
+  sendKnownStream(traffic);
+  traffic.bus().write(t6963c::ControlPort, t6963c::ctl::Wr);  // /WR pulsed without /CE
+  traffic.bus().write(t6963c::ControlPort, 0x00);
+  lcdview::ViewerWindow window(t6963::SharedModule::open(traffic.name().toStdString()), t6963::PowerOnContents::Zero);
+
+  const auto lines = child<QPlainTextEdit>(window, "busLogView")->toPlainText().split('\n');
+  ASSERT_EQ(lines.size(), 6);
+  EXPECT_THAT(lines[4].toStdString(), HasSubstr("write 0xA5 and advance"));
+  EXPECT_THAT(lines[5].toStdString(), HasSubstr("VIOLATION 0xC0  strobe without /CE"));
+
+  ASSERT_TRUE(traffic.bench().data(0x33));
+  window.refreshBusLog();
+  EXPECT_THAT(child<QPlainTextEdit>(window, "busLogView")->toPlainText().toStdString(), HasSubstr("data 0x33"));
 }
 
 }  // namespace
