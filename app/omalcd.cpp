@@ -126,12 +126,12 @@ void TForm1::PrintLCDText_Button1Click(QObject*) {
 
 void TForm1::PutByte_Button1Click(QObject*) {
   requireOpenDriver();
-  lcd_.LcdPutFixedCharacter();
+  LcdPutFixedCharacter();
 }
 
 void TForm1::CharGenROM_Button1Click(QObject*) {
   requireOpenDriver();
-  lcd_.LcdShowCharacterSet();
+  LcdShowCharacterSet();
 }
 
 void TForm1::Mode_CheckBox1Click(QObject*) {
@@ -140,7 +140,7 @@ void TForm1::Mode_CheckBox1Click(QObject*) {
                                       .graphics = ui_->Mode_CheckBox3->isChecked(),
                                       .text = ui_->Mode_CheckBox4->isChecked()};
   requireOpenDriver();
-  lcd_.LcdSetDisplayMode(layers);
+  LcdSetDisplayMode(layers);
 }
 
 void TForm1::Mode_CheckBox2Click(QObject* sender) { Mode_CheckBox1Click(sender); }
@@ -168,7 +168,7 @@ void TForm1::Nelio_Button1Click(QObject*) {
 
 void TForm1::Pixels_Button1Click(QObject*) {
   requireOpenDriver();
-  lcd_.LcdDrawStripePattern();
+  LcdDrawStripePattern();
 }
 
 void TForm1::MBM_Button1Click(QObject*) { Form2->exec(); }

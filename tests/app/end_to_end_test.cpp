@@ -217,7 +217,8 @@ TEST_F(EndToEnd, SquarePastTheCornerRunsBeyondTheGraphicArea) {
   // Row 64 starts at 0x0200 + 64 * 40 = 0x0C00: beyond the graphic area.
   EXPECT_NE(state.ram[0x0C00 + 230 / 6], 0);
   // x = 240 wraps onto the start of the next row: pixel (0, 51) is set.
-  EXPECT_EQ(state.ram[0x0200 + 51 * 40] & 0x20, 0x20);
+  constexpr int leftmostPixel = 1 << t6963c::LeftmostPixelBit;
+  EXPECT_EQ(state.ram[0x0200 + 51 * 40] & leftmostPixel, leftmostPixel);
   EXPECT_EQ(state.violations.total, 0u);
 }
 
