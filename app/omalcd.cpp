@@ -81,6 +81,7 @@ void TForm1::OpenLptDriver() {
     QMessageBox dialog(QMessageBox::Critical, QStringLiteral("Error"),
                        QStringLiteral("Could not open the DriverLINX driver."), QMessageBox::Ok, this);
     dialog.setDetailedText(libraryFailure());
+    const kelvari::BusyCursorLifted waitingForTheUser;
     dialog.exec();
   }
 }
@@ -171,4 +172,7 @@ void TForm1::Pixels_Button1Click(QObject*) {
   LcdDrawStripePattern();
 }
 
-void TForm1::MBM_Button1Click(QObject*) { Form2->exec(); }
+void TForm1::MBM_Button1Click(QObject*) {
+  const kelvari::BusyCursorLifted waitingForTheUser;
+  Form2->exec();
+}
