@@ -39,6 +39,10 @@ TForm1::TForm1(QWidget* parent)
       ui_(std::make_unique<Ui::TForm1>()),
       lcd_(*DLPortIO1) {
   ui_->setupUi(this);
+  // Captions in the frames' top lines, as the group boxes look on the original platform. Set
+  // once the controls exist: a style sheet set before them would lose the form's font in
+  // the controls placed inside group boxes.
+  setStyleSheet(property("groupBoxStyle").toString());
   DLPortIO1->SetDriverPath(property("driverPath").toString().toStdString());
   move(property("formPosition").toPoint());
 
