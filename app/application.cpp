@@ -1,6 +1,7 @@
 // The application object and the standard exception display.
 #include "app/application.h"
 
+#include <QCursor>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -13,6 +14,13 @@ void showInMessageBox(const QString& message) {
     return;
   }
   QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(), message);
+}
+
+bool hasGuiApplication() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
+
+bool busyCursorOnTop() {
+  const QCursor* cursor = QGuiApplication::overrideCursor();
+  return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
 }
 
 Application::ExceptionDisplay& currentDisplay() {
@@ -33,6 +41,23 @@ bool Application::notify(QObject* receiver, QEvent* event) {
     ShowCurrentException();
     return false;
   }
+}
+
+BusyCursor::BusyCursor() : shown_(hasGuiApplication()) {
+  if (shown_) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+BusyCursor::~BusyCursor() {
+  if (shown_) QGuiApplication::restoreOverrideCursor();
+}
+
+BusyCursorLifted::BusyCursorLifted() {
+  if (!hasGuiApplication()) return;
+  for (; busyCursorOnTop(); ++lifted_) QGuiApplication::restoreOverrideCursor();
+}
+
+BusyCursorLifted::~BusyCursorLifted() {
+  for (int i = 0; i < lifted_; ++i) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void Application::ShowException(const std::exception& error) { currentDisplay()(QString::fromUtf8(error.what())); }

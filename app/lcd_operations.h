@@ -1,33 +1,25 @@
-// The display's wire protocol on the parallel port (wait for ready, data byte, command byte),
-// the initialisation sequence, and every display operation of the main window, built from
-// the two write primitives. It runs over any port object with
-//   std::uint8_t GetPortByte(std::uint16_t port);  void SetPortByte(std::uint16_t port, std::uint8_t value);
-// so it is tested against recording fakes as well as the real port component.
+// Every display operation of the main window, and the initialisation sequence, built from
+// the two write primitives of the byte layer (app/lcd_bus.h). Like the byte layer it runs
+// over any port object with GetPortByte/SetPortByte, so it is tested against recording
+// fakes as well as the real port component.
 //
 // Arithmetic is 32-bit signed with two's-complement wrap (no overflow trap), truncating
 // division and sign-preserving shifts; only low bytes go to the wire. Positions are not
 // range-checked: they land where the arithmetic puts them.
 //
-// Not here: reading numbers from edit boxes, whether the port driver is open (the window's
-// business), and any knowledge of how the controller reacts to the bytes.
+// Not here: the port registers and control lines (the byte layer), reading numbers from
+// edit boxes, whether the port driver is open (the window's business), and any knowledge
+// of how the controller reacts to the bytes.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <stdexcept>
-#include <string>
 
+#include "app/lcd_bus.h"
 #include "app/lcd_memory_map.h"
 #include "t6963/t6963c.h"
 
 namespace kelvari {
-
-// The controller did not report ready within the wait's bound; the operation in progress
-// stopped at the byte it could not send.
-class LcdNotReadyError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // The display layers the display-mode command switches on.
 struct DisplayLayers {
@@ -72,37 +64,17 @@ inline constexpr std::int32_t SquareSide = 30;
 template <typename PortIO, typename Clock = std::chrono::steady_clock>
 class LcdOperations {
  public:
-  static constexpr std::chrono::milliseconds DefaultReadyTimeout{250};
-  // The clock is read once per this many unanswered status polls, not on every poll.
-  static constexpr int PollsPerClockCheck = 64;
+  using Bus = LcdBus<PortIO, Clock>;
+  static constexpr std::chrono::milliseconds DefaultReadyTimeout = Bus::DefaultReadyTimeout;
+  static constexpr int PollsPerClockCheck = Bus::PollsPerClockCheck;
 
   explicit LcdOperations(PortIO& port, std::chrono::milliseconds readyTimeout = DefaultReadyTimeout)
-      : port_(port), readyTimeout_(readyTimeout) {}
+      : bus_(port, readyTimeout) {}
 
-  // Switches the port to byte mode and polls the status until STA0 and STA1 are both set;
-  // throws LcdNotReadyError (after releasing the lines) when the bound runs out.
-  void LcdWaitReady() {
-    using namespace t6963c;
-    const std::uint8_t ecrValue = port_.GetPortByte(EcrPort);
-    port_.SetPortByte(EcrPort, static_cast<std::uint8_t>((ecrValue & ecr::KeepMask) | ecr::ModeByte));
-
-    const auto deadline = Clock::now() + std::chrono::duration_cast<typename Clock::duration>(readyTimeout_);
-    int pollsSinceClockCheck = 0;
-    while (!pollStatusReady()) {
-      if (++pollsSinceClockCheck < PollsPerClockCheck) continue;
-      pollsSinceClockCheck = 0;
-      if (Clock::now() >= deadline) {
-        port_.SetPortByte(ControlPort, Released);
-        throw LcdNotReadyError("The LCD controller did not report ready within " +
-                               std::to_string(readyTimeout_.count()) +
-                               " ms (display not connected or not powered, or the port driver not open).");
-      }
-    }
-    port_.SetPortByte(ControlPort, Released);
-  }
-
-  void LcdWriteData(std::uint8_t value) { writeByte(value, 0); }
-  void LcdWriteCommand(std::uint8_t value) { writeByte(value, t6963c::ctl::Cd); }
+  // The byte layer's primitives, under the names the operations are built from.
+  void LcdWaitReady() { bus_.LcdWaitReady(); }
+  void LcdWriteData(std::uint8_t value) { bus_.LcdWriteData(value); }
+  void LcdWriteCommand(std::uint8_t value) { bus_.LcdWriteCommand(value); }
 
   // Text home, text area, graphic home, graphic area, OR mode with the internal character
   // generator, 8-line cursor at 0,0, every layer on. Memory and address pointer untouched.
@@ -166,7 +138,7 @@ class LcdOperations {
     const std::int32_t address = wire::add(
         wire::add(x / lcdmap::PixelsPerByte, wire::multiply(y, lcdmap::BytesPerRow)), lcdmap::GraphicHome);
     setAddressPointer(address);
-    const std::int32_t bit = lcdmap::LeftmostPixelBit - x % lcdmap::PixelsPerByte;
+    const std::int32_t bit = t6963c::LeftmostPixelBit - x % lcdmap::PixelsPerByte;
     LcdWriteCommand(static_cast<std::uint8_t>(wire::lowByte(bit) | t6963c::cmd::BitSet));
   }
 
@@ -188,32 +160,6 @@ class LcdOperations {
   }
 
  private:
-  static constexpr std::uint8_t Released = 0x00;  // output direction, every line released
-  static constexpr std::uint8_t StatusSelect = t6963c::ctl::DirInput | t6963c::ctl::Cd | t6963c::ctl::Ce;
-  static constexpr std::uint8_t StatusRead = StatusSelect | t6963c::ctl::Rd;
-
-  bool pollStatusReady() {
-    using namespace t6963c;
-    port_.SetPortByte(ControlPort, StatusSelect);
-    port_.SetPortByte(ControlPort, StatusRead);
-    const std::uint8_t status = port_.GetPortByte(DataPort);
-    port_.SetPortByte(ControlPort, StatusSelect);
-    return (status & sta::Ready) == sta::Ready;
-  }
-
-  // cd is 0 for a data byte, the C/D bit for a command byte.
-  void writeByte(std::uint8_t value, std::uint8_t cd) {
-    using namespace t6963c;
-    LcdWaitReady();
-    port_.SetPortByte(DataPort, value);
-    const auto enabled = static_cast<std::uint8_t>(cd | ctl::Ce);
-    port_.SetPortByte(ControlPort, cd);
-    port_.SetPortByte(ControlPort, enabled);
-    port_.SetPortByte(ControlPort, static_cast<std::uint8_t>(enabled | ctl::Wr));
-    port_.SetPortByte(ControlPort, enabled);
-    port_.SetPortByte(ControlPort, Released);
-  }
-
   void writeWordCommand(std::int32_t word, std::uint8_t command) {
     LcdWriteData(wire::lowByte(word));
     LcdWriteData(wire::secondByte(word));
@@ -233,8 +179,7 @@ class LcdOperations {
     for (std::int32_t i = 0; i < count; ++i) writeAndAdvance(lcdmap::BlankCode);
   }
 
-  PortIO& port_;
-  std::chrono::milliseconds readyTimeout_;
+  Bus bus_;
 };
 
 }  // namespace kelvari

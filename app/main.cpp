@@ -5,8 +5,7 @@
 int main(int argc, char** argv) {
   kelvari::Application application(argc, argv);
   try {
-    kelvari::MainWindows windows;
-    kelvari::Application::exec();
+    kelvari::runTestBench();
   } catch (...) {
     kelvari::Application::ShowCurrentException();
   }

@@ -39,6 +39,10 @@ TForm1::TForm1(QWidget* parent)
       ui_(std::make_unique<Ui::TForm1>()),
       lcd_(*DLPortIO1) {
   ui_->setupUi(this);
+  // Captions in the frames' top lines, as the group boxes look on the original platform. Set
+  // once the controls exist: a style sheet set before them would lose the form's font in
+  // the controls placed inside group boxes.
+  setStyleSheet(property("groupBoxStyle").toString());
   DLPortIO1->SetDriverPath(property("driverPath").toString().toStdString());
   move(property("formPosition").toPoint());
 
@@ -81,6 +85,7 @@ void TForm1::OpenLptDriver() {
     QMessageBox dialog(QMessageBox::Critical, QStringLiteral("Error"),
                        QStringLiteral("Could not open the DriverLINX driver."), QMessageBox::Ok, this);
     dialog.setDetailedText(libraryFailure());
+    const kelvari::BusyCursorLifted waitingForTheUser;
     dialog.exec();
   }
 }
@@ -126,12 +131,12 @@ void TForm1::PrintLCDText_Button1Click(QObject*) {
 
 void TForm1::PutByte_Button1Click(QObject*) {
   requireOpenDriver();
-  lcd_.LcdPutFixedCharacter();
+  LcdPutFixedCharacter();
 }
 
 void TForm1::CharGenROM_Button1Click(QObject*) {
   requireOpenDriver();
-  lcd_.LcdShowCharacterSet();
+  LcdShowCharacterSet();
 }
 
 void TForm1::Mode_CheckBox1Click(QObject*) {
@@ -140,7 +145,7 @@ void TForm1::Mode_CheckBox1Click(QObject*) {
                                       .graphics = ui_->Mode_CheckBox3->isChecked(),
                                       .text = ui_->Mode_CheckBox4->isChecked()};
   requireOpenDriver();
-  lcd_.LcdSetDisplayMode(layers);
+  LcdSetDisplayMode(layers);
 }
 
 void TForm1::Mode_CheckBox2Click(QObject* sender) { Mode_CheckBox1Click(sender); }
@@ -168,7 +173,10 @@ void TForm1::Nelio_Button1Click(QObject*) {
 
 void TForm1::Pixels_Button1Click(QObject*) {
   requireOpenDriver();
-  lcd_.LcdDrawStripePattern();
+  LcdDrawStripePattern();
 }
 
-void TForm1::MBM_Button1Click(QObject*) { Form2->exec(); }
+void TForm1::MBM_Button1Click(QObject*) {
+  const kelvari::BusyCursorLifted waitingForTheUser;
+  Form2->exec();
+}

@@ -1,6 +1,8 @@
 // TForm1: the main window of the test bench, built from forms/omalcd.ui. It owns the port
 // component DLPortIO1, offers the display operations under their own names (forwarding to
-// one LcdOperations over DLPortIO1) and handles the window's buttons and check boxes.
+// one LcdOperations over DLPortIO1) and handles the window's buttons and check boxes; every
+// handler, the sensor window's and the media-player page's included, drives the display
+// through these operations only.
 // Handlers read their numbers first, then refuse with PortDriverNotOpenError while the
 // driver is not open, then send; exceptions escaping them go to the application's
 // exception display. Not here: the media player's handler is in app/winamp_page.cpp; the
@@ -56,6 +58,10 @@ class TForm1 : public QWidget {
   void LcdClearGraphics() { lcd_.LcdClearGraphics(); }
   void LcdSetPixel(std::int32_t x, std::int32_t y) { lcd_.LcdSetPixel(x, y); }
   void LcdFillSquare(std::int32_t x, std::int32_t y) { lcd_.LcdFillSquare(x, y); }
+  void LcdSetDisplayMode(kelvari::DisplayLayers layers) { lcd_.LcdSetDisplayMode(layers); }
+  void LcdPutFixedCharacter() { lcd_.LcdPutFixedCharacter(); }
+  void LcdShowCharacterSet() { lcd_.LcdShowCharacterSet(); }
+  void LcdDrawStripePattern() { lcd_.LcdDrawStripePattern(); }
 
  public slots:
   void Lopeta_Button1Click(QObject* sender);

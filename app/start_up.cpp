@@ -1,6 +1,8 @@
 // Creation of the test bench's windows in start-up order.
 #include "app/start_up.h"
 
+#include <QApplication>
+
 namespace kelvari {
 
 MainWindows::MainWindows() : form1_(std::make_unique<TForm1>()) {
@@ -14,6 +16,11 @@ MainWindows::~MainWindows() {
   Form2 = nullptr;
   form2_.reset();
   Form1 = nullptr;
+}
+
+void runTestBench() {
+  const MainWindows windows;
+  QApplication::exec();
 }
 
 }  // namespace kelvari

@@ -25,4 +25,9 @@ class MainWindows {
   std::unique_ptr<TForm2> form2_;
 };
 
+// Start-up after the application object: creates the windows, runs the message loop until
+// the main window closes, then destroys the windows (Form1's port component closes the
+// driver). Exceptions pass to the caller.
+void runTestBench();
+
 }  // namespace kelvari

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "t6963/t6963c.h"
+
 namespace t6963 {
 namespace {
 
@@ -151,8 +153,8 @@ constexpr Glyph fromDotArt(std::string_view art) {
     std::uint8_t bits = 0;
     for (int column = 0; column < ArtColumns; ++column) {
       const char dot = art[static_cast<std::size_t>(row * (ArtColumns + 1) + column)];
-      // Bit 5 is the leftmost dot; bit 0, the cell's sixth column, stays blank.
-      if (dot == '#') bits = static_cast<std::uint8_t>(bits | 1U << (5 - column));
+      // The leftmost dot is the leftmost pixel bit; bit 0, the cell's sixth column, stays blank.
+      if (dot == '#') bits = static_cast<std::uint8_t>(bits | 1U << (t6963c::LeftmostPixelBit - column));
     }
     glyph[static_cast<std::size_t>(row)] = bits;
   }

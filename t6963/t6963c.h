@@ -32,6 +32,11 @@ inline constexpr std::uint8_t Cd = 0x04;         // bit 2, pin 16 init (not inve
 inline constexpr std::uint8_t Rd = 0x08;         // bit 3, pin 17 select-in (inverted): /RD
 inline constexpr std::uint8_t DirInput = 0x20;   // bit 5: 1 = the port reads the data lines
 inline constexpr std::uint8_t Inverted = Wr | Ce | Rd;  // bits the connector inverts
+
+// Whole control values of this system's status read, and the idle value between transfers.
+inline constexpr std::uint8_t Released = 0x00;                      // output direction, every line released
+inline constexpr std::uint8_t StatusSelect = DirInput | Cd | Ce;    // 0x26: input, C/D high, chip enabled
+inline constexpr std::uint8_t StatusRead = StatusSelect | Rd;       // 0x2E: the same with /RD asserted
 }  // namespace ctl
 
 // ECR mode field (bits 7..5).

@@ -2,7 +2,6 @@
 // outputs: a frame as PNG or text art, the bus trace as a log or a waveform
 // (viewer_options.h).
 #include <QApplication>
-#include <QPoint>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,13 +11,8 @@
 #include "portlib/settings.h"
 #include "t6963/shared_module.h"
 #include "tools/viewer_options.h"
+#include "tools/viewer_placement.h"
 #include "tools/viewer_window.h"
-
-namespace {
-// Just below the test bench's window (at 300,112, 424 pixels high with its frame), so that
-// the two stand side by side on the desktop.
-constexpr QPoint BesideTheTestBench{300, 112 + 424 + 8};
-}  // namespace
 
 int main(int argc, char** argv) {
   QStringList arguments;
@@ -46,7 +40,7 @@ int main(int argc, char** argv) {
   try {
     lcdview::ViewerWindow window(t6963::SharedModule::open(options.segment, options.powerOnContents),
                                  options.powerOnContents);
-    window.move(BesideTheTestBench);
+    lcdview::placeBesideTheBench(window);
     window.show();
     return app.exec();
   } catch (const std::exception& error) {

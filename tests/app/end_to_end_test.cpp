@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -217,9 +218,59 @@ TEST_F(EndToEnd, SquarePastTheCornerRunsBeyondTheGraphicArea) {
   // Row 64 starts at 0x0200 + 64 * 40 = 0x0C00: beyond the graphic area.
   EXPECT_NE(state.ram[0x0C00 + 230 / 6], 0);
   // x = 240 wraps onto the start of the next row: pixel (0, 51) is set.
-  EXPECT_EQ(state.ram[0x0200 + 51 * 40] & 0x20, 0x20);
+  constexpr int leftmostPixel = 1 << t6963c::LeftmostPixelBit;
+  EXPECT_EQ(state.ram[0x0200 + 51 * 40] & leftmostPixel, leftmostPixel);
   EXPECT_EQ(state.violations.total, 0u);
 }
+
+struct BadNumberCase {
+  const char* name;
+  const char* button;
+  std::vector<std::pair<const char*, const char*>> edits;  // edit box, text typed
+  const char* message;
+};
+
+void PrintTo(const BadNumberCase& badNumber, std::ostream* out) { *out << badNumber.name; }
+
+class BadNumber : public EndToEnd, public testing::WithParamInterface<BadNumberCase> {};
+
+// With the driver open and the display ready, so that anything the handler sent would reach
+// the module.
+TEST_P(BadNumber, ShowsTheConversionErrorOfTheFirstBoxReadAndSendsNothing) {
+  initialise();
+  for (const auto& [edit, text] : GetParam().edits) type(edit, QString::fromUtf8(text));
+  const std::uint64_t before = snapshot().bus.accessCount;
+  ShownExceptions shown;
+  click(GetParam().button);
+  EXPECT_EQ(shown.messages(), QStringList({QString::fromUtf8(GetParam().message)}));
+  EXPECT_EQ(snapshot().bus.accessCount, before);
+
+  // The window goes on working: the next press is handled again.
+  click(GetParam().button);
+  EXPECT_EQ(shown.messages().size(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handlers, BadNumber,
+    testing::Values(
+        BadNumberCase{"SetXYRow", "SetXY_Button", {{"SetXY_Edit1", "abc"}}, "'abc' is not a valid integer value"},
+        BadNumberCase{"SetXYColumn", "SetXY_Button", {{"SetXY_Edit2", "1.5"}}, "'1.5' is not a valid integer value"},
+        BadNumberCase{"SetXYRowReadFirst", "SetXY_Button", {{"SetXY_Edit1", "r"}, {"SetXY_Edit2", "c"}},
+                      "'r' is not a valid integer value"},
+        BadNumberCase{"CursorEmptyColumn", "SetLCDCursor_Button", {{"SetLCDCursor_Edit2", ""}},
+                      "'' is not a valid integer value"},
+        BadNumberCase{"CursorRowReadFirst", "SetLCDCursor_Button",
+                      {{"SetLCDCursor_Edit1", "rivi"}, {"SetLCDCursor_Edit2", "sarake"}},
+                      "'rivi' is not a valid integer value"},
+        BadNumberCase{"PixelYReadFirst", "SetLCDPixel_Button1",
+                      {{"SetLCDPixel_Edit1", "x"}, {"SetLCDPixel_Edit2", "y"}}, "'y' is not a valid integer value"},
+        BadNumberCase{"PixelX", "SetLCDPixel_Button1", {{"SetLCDPixel_Edit1", "ä"}},
+                      "'ä' is not a valid integer value"},
+        BadNumberCase{"SquareYReadFirst", "Nelio_Button1", {{"Nelio_Edit1", "x"}, {"Nelio_Edit2", "y"}},
+                      "'y' is not a valid integer value"},
+        BadNumberCase{"SquareOutOfRange", "Nelio_Button1", {{"Nelio_Edit1", "4294967296"}},
+                      "'4294967296' is not a valid integer value"}),
+    [](const testing::TestParamInfo<BadNumberCase>& caseInfo) { return std::string(caseInfo.param.name); });
 
 // A player whose window the media-player page reads, in place of the session bus's players.
 void playerShowing(const char* status, QString title, std::int64_t positionMicroseconds,
@@ -402,6 +453,36 @@ TEST(EndToEndRefusedLoad, TheDialogGivesTheLibrarysReasonAsItsDetails) {
     EXPECT_EQ(winapi::fake::loadedLibraries(), 0);
   }
   unsetenv(portlib::EnvBackend);
+  winapi::fake::reset();
+}
+
+// "Lopeta" pressed in start-up's own message loop, after the driver was opened: the loop
+// ends, the windows go, and the port library is released.
+TEST(EndToEndQuit, LopetaEndsTheMessageLoopAndReleasesTheDriver) {
+  const ModuleSegment segment("quit");
+  winapi::fake::reset();
+  bool driverOpened = false;
+  bool loopStillRunning = false;
+  QTimer::singleShot(0, [&] {
+    auto* start = Form1->findChild<QAbstractButton*>("StartLPTDriver_Button1");
+    QTest::mouseClick(start, Qt::LeftButton);
+    driverOpened = Form1->DLPortIO1->ActiveHW() && winapi::fake::loadedLibraries() == 1;
+    QTest::mouseClick(Form1->findChild<QAbstractButton*>("Lopeta_Button1"), Qt::LeftButton);
+  });
+  QTimer bound;  // ends a loop that Lopeta failed to end, so that the test fails instead of hanging
+  bound.setSingleShot(true);
+  QObject::connect(&bound, &QTimer::timeout, [&] {
+    loopStillRunning = true;
+    QApplication::quit();
+  });
+  bound.start(10'000);
+
+  runTestBench();
+  EXPECT_TRUE(driverOpened);
+  EXPECT_FALSE(loopStillRunning);
+  EXPECT_EQ(Form1, nullptr);
+  EXPECT_EQ(winapi::fake::loadedLibraries(), 1);
+  EXPECT_EQ(winapi::fake::freedLibraries(), 1);
   winapi::fake::reset();
 }
 

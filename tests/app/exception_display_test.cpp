@@ -1,6 +1,8 @@
 // The standard exception display: handlers connected through guarded() and events that
 // throw both reach it once, the default display is a modal error box, and the program goes
-// on handling events afterwards.
+// on handling events afterwards. Handlers run under the busy cursor, which is gone before
+// an error is shown and after every handler, and is lifted while a modal window waits.
+#include <QCursor>
 #include <QEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -61,6 +63,49 @@ TEST(ExceptionDisplay, DefaultDisplayIsAModalErrorBoxWithTheMessage) {
   EXPECT_EQ(watcher.seen().text, "'x' is not a valid integer value");
   EXPECT_EQ(watcher.seen().icon, QMessageBox::Critical);
   EXPECT_EQ(watcher.seen().buttons, QMessageBox::Ok);
+}
+
+bool busyCursorShown() {
+  const QCursor* cursor = QGuiApplication::overrideCursor();
+  return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+}
+
+TEST(BusyCursor, ShownWhileAHandlerRunsAndGoneBeforeItsErrorIsShownAndAfterIt) {
+  for (const bool throws : {false, true}) {
+    std::vector<bool> busyWhileShown;
+    const Application::ExceptionDisplay previous = Application::setExceptionDisplay(
+        [&busyWhileShown](const QString&) { busyWhileShown.push_back(busyCursorShown()); });
+    bool busyInHandler = false;
+    QPushButton button;
+    QObject::connect(&button, &QPushButton::clicked, guarded([&] {
+                       busyInHandler = busyCursorShown();
+                       if (throws) throw std::runtime_error("failed");
+                     }));
+    QTest::mouseClick(&button, Qt::LeftButton);
+    Application::setExceptionDisplay(previous);
+
+    EXPECT_TRUE(busyInHandler) << "throws " << throws;
+    EXPECT_EQ(busyWhileShown, throws ? std::vector<bool>{false} : std::vector<bool>{}) << "throws " << throws;
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "throws " << throws;
+  }
+}
+
+TEST(BusyCursor, LiftedWhileAModalWindowWaitsInsideNestedHandlers) {
+  std::vector<bool> busy;
+  runGuarded([&] {
+    runGuarded([&] {
+      {
+        const BusyCursorLifted waiting;
+        busy.push_back(busyCursorShown());
+        runGuarded([&] { busy.push_back(busyCursorShown()); });
+        busy.push_back(busyCursorShown());
+      }
+      busy.push_back(busyCursorShown());
+    });
+    busy.push_back(busyCursorShown());
+  });
+  EXPECT_EQ(busy, (std::vector<bool>{false, true, false, true, true}));
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "gui_support.h"
 
 #include <QAbstractButton>
+#include <QCursor>
 #include <QPushButton>
 #include <QMessageBox>
 #include <QTimer>
@@ -38,6 +39,8 @@ void watchForBox(const std::shared_ptr<SeenMessageBox>& seen, int checksLeft) {
   seen->detailedText = box->detailedText();
   seen->icon = box->icon();
   seen->buttons = static_cast<int>(box->standardButtons());
+  const QCursor* cursor = QGuiApplication::overrideCursor();
+  seen->busyCursor = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
   box->defaultButton() != nullptr ? box->defaultButton()->click() : box->reject();
 }
 

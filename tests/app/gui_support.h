@@ -37,6 +37,7 @@ struct SeenMessageBox {
   QString detailedText;
   int icon = 0;        // QMessageBox::Icon
   int buttons = 0;     // QMessageBox::StandardButtons
+  bool busyCursor = false;  // the busy cursor was shown over it
 };
 
 // Closes the next modal message box with its default button and records it; gives up after

@@ -1,16 +1,20 @@
 // The main window's behaviour without a port library: start-up touches nothing, a failed
-// driver start is reported by its dialog and "Virhe", numbers are read (and refused) before
-// anything else, and display buttons refuse while the driver is not open. The window goes on
-// working after every error.
+// driver start is reported by its dialog and "Virhe", display buttons refuse while the
+// driver is not open, and handlers run under the busy cursor, lifted for modal windows. The
+// window goes on working after every error. (Bad numbers: end_to_end_test.cpp, with the
+// driver open.)
 #include <QCheckBox>
+#include <QCursor>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "app/start_up.h"
 #include "gui_support.h"
+#include "tests/winapi/simulated_players.h"
 #include "winapi/fake.h"
 #include "winapi/toolkit.h"
 
@@ -115,48 +119,48 @@ TEST_F(MainWindowWithoutDriver, ModeCheckBoxTogglesEvenWhenTheDisplayCannotBeRea
   EXPECT_EQ(shown.messages().size(), 2);
 }
 
-struct BadNumberCase {
-  const char* name;
-  const char* button;
-  std::vector<std::pair<const char*, const char*>> edits;  // edit box, text typed
-  const char* message;
+// Players that note whether the busy cursor is shown when the page asks for them.
+class CursorNotingPlayers : public winapi::test::SimulatedPlayers {
+ public:
+  std::vector<bool> busyWhenAsked;
+  std::vector<winapi::PlayerStatus> players() override {
+    busyWhenAsked.push_back(busyCursorShown());
+    return SimulatedPlayers::players();
+  }
+  static bool busyCursorShown() {
+    const QCursor* cursor = QGuiApplication::overrideCursor();
+    return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+  }
 };
 
-class BadNumber : public MainWindowWithoutDriver, public testing::WithParamInterface<BadNumberCase> {};
+TEST_F(MainWindowWithoutDriver, HandlersRunUnderTheBusyCursorAndModalWindowsWithoutIt) {
+  auto players = std::make_shared<CursorNotingPlayers>();
+  winapi::fake::setMediaPlayers(players);
+  {
+    ShownExceptions shown;  // the page refuses to write with the driver closed
+    click("Winamp_Button1");
+  }
+  ASSERT_FALSE(players->busyWhenAsked.empty());
+  EXPECT_EQ(players->busyWhenAsked, std::vector<bool>(players->busyWhenAsked.size(), true));
 
-TEST_P(BadNumber, ShowsTheConversionErrorOfTheFirstBoxReadAndNothingElse) {
-  for (const auto& [edit, text] : GetParam().edits) type(edit, text);
-  ShownExceptions shown;
-  click(GetParam().button);
-  EXPECT_EQ(shown.messages(), QStringList({QString::fromUtf8(GetParam().message)}));
-  EXPECT_EQ(winapi::fake::loadedLibraries(), 0);
+  bool sensorWindowShown = false;
+  bool busyOverSensorWindow = true;
+  QTimer::singleShot(0, [&] {
+    sensorWindowShown = QApplication::activeModalWidget() == &windows_.form2();
+    busyOverSensorWindow = CursorNotingPlayers::busyCursorShown();
+    windows_.form2().reject();
+  });
+  click("MBM_Button1");
+  EXPECT_TRUE(sensorWindowShown);
+  EXPECT_FALSE(busyOverSensorWindow);
 
-  // The window goes on working: the next press is handled again.
-  click(GetParam().button);
-  EXPECT_EQ(shown.messages().size(), 2);
+  winapi::fake::failLoadLibrary("DLPortIO.dll", ERROR_MOD_NOT_FOUND);
+  ModalBoxWatcher watcher;
+  click("StartLPTDriver_Button1");
+  ASSERT_TRUE(watcher.seen().seen);
+  EXPECT_FALSE(watcher.seen().busyCursor);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Handlers, BadNumber,
-    testing::Values(
-        BadNumberCase{"SetXYRow", "SetXY_Button", {{"SetXY_Edit1", "abc"}}, "'abc' is not a valid integer value"},
-        BadNumberCase{"SetXYColumn", "SetXY_Button", {{"SetXY_Edit2", "1.5"}}, "'1.5' is not a valid integer value"},
-        BadNumberCase{"SetXYRowReadFirst", "SetXY_Button", {{"SetXY_Edit1", "r"}, {"SetXY_Edit2", "c"}},
-                      "'r' is not a valid integer value"},
-        BadNumberCase{"CursorEmptyColumn", "SetLCDCursor_Button", {{"SetLCDCursor_Edit2", ""}},
-                      "'' is not a valid integer value"},
-        BadNumberCase{"CursorRowReadFirst", "SetLCDCursor_Button",
-                      {{"SetLCDCursor_Edit1", "rivi"}, {"SetLCDCursor_Edit2", "sarake"}},
-                      "'rivi' is not a valid integer value"},
-        BadNumberCase{"PixelYReadFirst", "SetLCDPixel_Button1",
-                      {{"SetLCDPixel_Edit1", "x"}, {"SetLCDPixel_Edit2", "y"}}, "'y' is not a valid integer value"},
-        BadNumberCase{"PixelX", "SetLCDPixel_Button1", {{"SetLCDPixel_Edit1", "ä"}},
-                      "'ä' is not a valid integer value"},
-        BadNumberCase{"SquareYReadFirst", "Nelio_Button1", {{"Nelio_Edit1", "x"}, {"Nelio_Edit2", "y"}},
-                      "'y' is not a valid integer value"},
-        BadNumberCase{"SquareOutOfRange", "Nelio_Button1", {{"Nelio_Edit1", "4294967296"}},
-                      "'4294967296' is not a valid integer value"}),
-    [](const testing::TestParamInfo<BadNumberCase>& caseInfo) { return std::string(caseInfo.param.name); });
 
 }  // namespace
 }  // namespace kelvari::test

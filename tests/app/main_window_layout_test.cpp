@@ -1,6 +1,7 @@
 // The main window as its form description builds it: every control with its kind, parent,
-// bounds, text, hint and check state; stacking under group boxes; the tab chain in
-// declaration order; the window's caption, position, size, font; and the application version.
+// bounds, text, hint and check state; stacking under group boxes; group box captions in
+// their frames' top lines with the controls inside the frames; the tab chain in declaration
+// order; the window's caption, position, size, font; and the application version.
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -8,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -239,6 +242,49 @@ TEST_F(MainWindowLayout, WindowHasCaptionPositionRoomAndSmallSansFont) {
   EXPECT_LE(window_->width(), 667);
   EXPECT_LE(window_->height(), 424);
   EXPECT_EQ(window_->font().pointSize(), 8);
+}
+
+// A group box's frame and caption as its style places them, in the window's coordinates.
+struct GroupBoxParts {
+  QRect frame;
+  QRect caption;
+};
+
+GroupBoxParts partsOf(QGroupBox* box, QWidget* window) {
+  QStyleOptionGroupBox option;
+  option.initFrom(box);
+  option.text = box->title();
+  option.textAlignment = box->alignment();
+  option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  const QPoint origin = box->mapTo(window, QPoint(0, 0));
+  const auto part = [&](QStyle::SubControl which) {
+    return box->style()->subControlRect(QStyle::CC_GroupBox, &option, which, box).translated(origin);
+  };
+  return {part(QStyle::SC_GroupBoxFrame), part(QStyle::SC_GroupBoxLabel)};
+}
+
+TEST_F(MainWindowLayout, GroupBoxCaptionsSitInTheFramesTopLineWithTheirControlsInsideTheFrame) {
+  window_->ensurePolished();
+  int inside = 0;
+  for (const ControlCase& group : controls) {
+    if (group.kind != Kind::Group) continue;
+    auto* box = qobject_cast<QGroupBox*>(control(group.name));
+    box->ensurePolished();
+    const GroupBoxParts parts = partsOf(box, window_);
+    EXPECT_LT(parts.caption.top(), parts.frame.top()) << group.name;
+    EXPECT_GT(parts.caption.bottom(), parts.frame.top()) << group.name;
+    for (const ControlCase& c : controls) {
+      QWidget* widget = control(c.name);
+      const QRect bounds(widget->mapTo(window_, QPoint(0, 0)), widget->size());
+      if (widget == box || (widget->parentWidget() != box && !group.bounds.contains(bounds))) continue;
+      ++inside;
+      EXPECT_TRUE(parts.frame.adjusted(1, 1, -1, -1).contains(bounds)) << c.name << " outside the frame of " << group.name;
+    }
+  }
+  EXPECT_EQ(inside, 35);
+  for (const ControlCase& c : controls) {
+    EXPECT_EQ(control(c.name)->font().toString(), window_->font().toString()) << c.name;
+  }
 }
 
 TEST_F(MainWindowLayout, ApplicationVersionIsTheProjectVersion) {

@@ -27,29 +27,27 @@ class Decoder {
 
   DecodedTrace run() {
     using namespace t6963c;
-    constexpr std::uint8_t statusSelect = ctl::DirInput | ctl::Cd | ctl::Ce;
-    constexpr std::uint8_t statusRead = statusSelect | ctl::Rd;
     while (result_.error.empty() && next_ < trace_.size()) {
       const auto ecrValue = expectRead(EcrPort);
       if (!ecrValue) break;
-      if (!expectWrite(EcrPort, static_cast<std::uint8_t>((*ecrValue & 0x1F) | 0x20))) break;
+      if (!expectWrite(EcrPort, static_cast<std::uint8_t>((*ecrValue & ecr::KeepMask) | ecr::ModeByte))) break;
       int polls = 0;
       bool ready = false;
       while (true) {
-        if (!expectWrite(ControlPort, statusSelect) || !expectWrite(ControlPort, statusRead)) break;
+        if (!expectWrite(ControlPort, ctl::StatusSelect) || !expectWrite(ControlPort, ctl::StatusRead)) break;
         const auto status = expectRead(DataPort);
-        if (!status || !expectWrite(ControlPort, statusSelect)) break;
+        if (!status || !expectWrite(ControlPort, ctl::StatusSelect)) break;
         ++polls;
-        ready = (*status & 0x03) == 0x03;
+        ready = (*status & sta::Ready) == sta::Ready;
         if (ready) break;
-        if (next_ + 1 == trace_.size() && trace_[next_] == writeOf(ControlPort, 0x00)) {
+        if (next_ + 1 == trace_.size() && trace_[next_] == writeOf(ControlPort, ctl::Released)) {
           result_.endsInAbandonedWait = true;
           result_.abandonedWaitPolls = polls;
           ++next_;
           return result_;
         }
       }
-      if (!ready || !expectWrite(ControlPort, 0x00)) break;
+      if (!ready || !expectWrite(ControlPort, ctl::Released)) break;
       const auto value = expectWriteAny(DataPort);
       if (!value) break;
       if (next_ >= trace_.size()) {
@@ -57,13 +55,13 @@ class Decoder {
         break;
       }
       const std::uint8_t cd = trace_[next_].value;
-      if (cd != 0x00 && cd != ctl::Cd) {
+      if (cd != ctl::Released && cd != ctl::Cd) {
         fail("control 00 (data) or 04 (command)");
         break;
       }
       const std::uint8_t pulse[] = {cd, static_cast<std::uint8_t>(cd | ctl::Ce),
                                     static_cast<std::uint8_t>(cd | ctl::Ce | ctl::Wr),
-                                    static_cast<std::uint8_t>(cd | ctl::Ce), 0x00};
+                                    static_cast<std::uint8_t>(cd | ctl::Ce), ctl::Released};
       bool pulseOk = true;
       for (const std::uint8_t control : pulse) pulseOk = pulseOk && expectWrite(ControlPort, control);
       if (!pulseOk) break;

@@ -7,14 +7,14 @@ namespace {
 
 using namespace t6963c;
 
-constexpr std::uint8_t Released = 0x00;
-constexpr std::uint8_t StatusSelect = ctl::DirInput | ctl::Cd | ctl::Ce;
+using ctl::Released;
+using ctl::StatusSelect;
 constexpr std::uint8_t DataSelect = ctl::DirInput | ctl::Ce;
 constexpr std::uint8_t DataPulse[] = {Released, ctl::Ce, ctl::Ce | ctl::Wr, ctl::Ce, Released};
 constexpr std::uint8_t CommandPulse[] = {ctl::Cd, ctl::Cd | ctl::Ce, ctl::Cd | ctl::Ce | ctl::Wr, ctl::Cd | ctl::Ce, Released};
 
 // The wire values the bench sends, as its protocol lists them.
-static_assert(StatusSelect == 0x26 && (StatusSelect | ctl::Rd) == 0x2E);
+static_assert(StatusSelect == 0x26 && ctl::StatusRead == 0x2E);
 static_assert(DataPulse[1] == 0x02 && DataPulse[2] == 0x03 && CommandPulse[0] == 0x04 && CommandPulse[2] == 0x07);
 
 }  // namespace
@@ -26,7 +26,7 @@ void BenchProtocol::toByteMode() {
 
 std::uint8_t BenchProtocol::pollStatus() {
   module_.write(ControlPort, StatusSelect);
-  module_.write(ControlPort, StatusSelect | ctl::Rd);
+  module_.write(ControlPort, ctl::StatusRead);
   const std::uint8_t status = module_.read(DataPort);
   module_.write(ControlPort, StatusSelect);
   return status;
