@@ -21,6 +21,7 @@ install(FILES packaging/kelvari.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/h
 
 set(CPACK_PACKAGE_NAME kelvari)
 set(CPACK_PACKAGE_VENDOR Kelvari)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Kelvari developers <kelvari@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Test bench for a 240x64 T6963C graphic LCD on the parallel port")
 set(CPACK_PACKAGE_DESCRIPTION
