@@ -105,6 +105,11 @@ if ! poll 20 frame_is_expected; then
   fail "the display's frame is not the expected one after the three clicks (now in $out/frame.txt)"
 fi
 
+for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null || fail "a program ended early (logs in $out)"; done
+if grep -E 'Sanitizer|runtime error:' "$out/kelvari.log" "$out/lcdview.log" >&2; then
+  fail "a sanitizer reported an error (logs in $out)"
+fi
+
 # The viewer redraws many times a second: half a second after the frame is in the module,
 # its window shows it.
 sleep 0.5
