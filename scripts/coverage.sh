@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 folders=(app portio portlib sensors t6963 tools winapi)
-build=build-coverage
+build="build-coverage"
 cmake --preset coverage
 cmake --build --preset coverage
 find "$build" -name '*.gcda' -delete

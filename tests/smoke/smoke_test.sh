@@ -19,6 +19,7 @@ done
 work="$(mktemp -d "${TMPDIR:-/tmp}/kelvari-smoke.XXXXXX")"
 segment="/kelvari-smoke-$$"
 pids=()
+our_display=""
 # Stops the programs, newest first (the X server last), and removes what the test made.
 finish() {
   for ((n = ${#pids[@]} - 1; n >= 0; n--)); do
@@ -32,8 +33,8 @@ trap 'exit 1' HUP INT PIPE TERM
 
 fail() {
   echo "FAILED: $*" >&2
-  if [ -n "${DISPLAY:-}" ]; then
-    echo "windows on the screen:" >&2
+  if [ -n "$our_display" ]; then
+    echo "windows on the test's screen:" >&2
     xdotool search --onlyvisible --name '.' getwindowname %@ >&2 2>/dev/null || true
   fi
   exit 1
@@ -59,7 +60,8 @@ alive=150
 timeout "$alive" Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 poll 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(cat "$work/display")"
+our_display=":$(cat "$work/display")"
+export DISPLAY="$our_display"
 export QT_QPA_PLATFORM=xcb DLPORTIO_BACKEND=lcd DLPORTIO_LCD_SEGMENT="$segment" DLPORTIO_LCD_POWERON=zero
 unset DLPORTIO_SHADOW DLPORTIO_LCD_DISCONNECTED DLPORTIO_LCD_BUSY WAYLAND_DISPLAY
 
