@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Smoke test in a real X server: installs the build into a temporary prefix, starts the
+# installed test bench and viewer under a private Xvfb on a private virtual display module,
+# clicks "StartLPTDriver", "InitLCD" and "PrintLCDText" at their places in the window, and
+# checks the module's frame against the expected one. Screenshots of both windows, and of the
+# two side by side (the README's screenshot), are left in the output folder.
+# Usage: smoke_test.sh <build dir> <main window .ui> <expected frame> <output folder>
+# Exits 77 (skipped) when a tool it needs is missing. Every wait is bounded.
+set -euo pipefail
+build="$1" form="$2" expected="$3" out="$4"
+
+for tool in Xvfb xdotool import convert xmllint; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIPPED: $tool is missing (scripts/install-deps.sh installs it)"
+    exit 77
+  fi
+done
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/kelvari-smoke.XXXXXX")"
+segment="/kelvari-smoke-$$"
+pids=()
+our_display=""
+# Stops the programs, newest first (the X server last), and removes what the test made.
+finish() {
+  for ((n = ${#pids[@]} - 1; n >= 0; n--)); do
+    kill "${pids[n]}" 2>/dev/null || true
+    wait "${pids[n]}" 2>/dev/null || true
+  done
+  rm -rf "$work" "/dev/shm${segment}"
+}
+trap finish EXIT
+trap 'exit 1' HUP INT PIPE TERM
+
+fail() {
+  echo "FAILED: $*" >&2
+  if [ -n "$our_display" ]; then
+    echo "windows on the test's screen:" >&2
+    xdotool search --onlyvisible --name '.' getwindowname %@ >&2 2>/dev/null || true
+  fi
+  exit 1
+}
+
+# poll <seconds> <command...>: runs the command every tenth of a second until it succeeds,
+# for at most that long.
+poll() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" || { cat "$work/install.log"; fail "cmake --install"; }
+
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+# Every program runs under timeout, so none outlives the test's own time limit even if this
+# script is killed outright.
+alive=150
+timeout "$alive" Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+poll 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+our_display=":$(cat "$work/display")"
+export DISPLAY="$our_display"
+export QT_QPA_PLATFORM=xcb DLPORTIO_BACKEND=lcd DLPORTIO_LCD_SEGMENT="$segment" DLPORTIO_LCD_POWERON=zero
+unset DLPORTIO_SHADOW DLPORTIO_LCD_DISCONNECTED DLPORTIO_LCD_BUSY WAYLAND_DISPLAY
+
+timeout "$alive" "$work/prefix/bin/kelvari" >"$out/kelvari.log" 2>&1 &
+pids+=($!)
+timeout "$alive" "$work/prefix/bin/lcdview" >"$out/lcdview.log" 2>&1 &
+pids+=($!)
+
+window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+bench="" viewer=""
+found_bench() { bench="$(window_of '^Kelvari v')"; [ -n "$bench" ]; }
+found_viewer() { viewer="$(window_of '^lcdview')"; [ -n "$viewer" ]; }
+poll 60 found_bench || fail "the test bench's window did not appear ($(cat "$out/kelvari.log"))"
+poll 60 found_viewer || fail "the viewer's window did not appear ($(cat "$out/lcdview.log"))"
+
+# The centre of a control: its geometry in the form, plus that of every widget it sits in.
+centre() {
+  local path="//widget[@name='$1']/ancestor-or-self::widget[parent::widget]/property[@name='geometry']/rect"
+  local x y w h
+  x="$(xmllint --xpath "sum($path/x)" "$form")"
+  y="$(xmllint --xpath "sum($path/y)" "$form")"
+  w="$(xmllint --xpath "string(//widget[@name='$1']/property[@name='geometry']/rect/width)" "$form")"
+  h="$(xmllint --xpath "string(//widget[@name='$1']/property[@name='geometry']/rect/height)" "$form")"
+  [ -n "$w" ] || fail "no control $1 in $form"
+  echo "$((x + w / 2)) $((y + h / 2))"
+}
+click() {
+  local position
+  position="$(centre "$1")"
+  # shellcheck disable=SC2086
+  xdotool mousemove --window "$bench" $position click 1 || fail "click on $1"
+}
+click StartLPTDriver_Button1
+click InitLCD_Button1
+click PrintLCDText_Button1
+
+frame_is_expected() {
+  "$work/prefix/bin/lcdview" --text --segment "$segment" >"$out/frame.txt" 2>"$out/frame.log" &&
+    cmp -s "$out/frame.txt" "$expected"
+}
+if ! poll 20 frame_is_expected; then
+  diff "$expected" "$out/frame.txt" >&2 || true
+  fail "the display's frame is not the expected one after the three clicks (now in $out/frame.txt)"
+fi
+
+for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null || fail "a program ended early (logs in $out)"; done
+if grep -E 'Sanitizer|runtime error:' "$out/kelvari.log" "$out/lcdview.log" >&2; then
+  fail "a sanitizer reported an error (logs in $out)"
+fi
+
+# The viewer redraws many times a second: half a second after the frame is in the module,
+# its window shows it.
+sleep 0.5
+import -window "$viewer" "$out/lcdview.png" || fail "no screenshot of the viewer"
+import -window "$bench" "$out/kelvari.png" || fail "no screenshot of the test bench"
+convert "$out/kelvari.png" "$out/lcdview.png" -background '#d0d0d0' -gravity north \
+  -bordercolor '#d0d0d0' -border 8 +append "$out/screenshot.png" || fail "composing the screenshot"
+echo "PASSED: the frame shows the printed text; screenshots in $out"
