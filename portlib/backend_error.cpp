@@ -17,13 +17,10 @@ OutsidePortReport::OutsidePortReport(DiagnosticSink report, std::string portsInU
     : report_(std::move(report)), portsInUse_(std::move(portsInUse)) {}
 
 void OutsidePortReport::refuse(const char* operation, std::uint16_t port) noexcept {
-  if (reported_.exchange(true, std::memory_order_relaxed)) return;
-  try {
-    report_(std::string("refused a port ") + operation + " at " + portText(port) + ": only " + portsInUse_ +
-            " are in use; refused reads give 0xFF, writes are dropped (reported once)");
-  } catch (...) {
-    // Out of memory while composing the line: the access has been refused all the same.
-  }
+  reportOnce(reported_, report_, [&] {
+    return std::string("refused a port ") + operation + " at " + portText(port) + ": only " + portsInUse_ +
+           " are in use; refused reads give 0xFF, writes are dropped (reported once)";
+  });
 }
 
 }  // namespace portlib

@@ -22,6 +22,17 @@ class BackendError : public std::runtime_error {
 // "0x378".
 std::string portText(std::uint32_t port);
 
+// Reports the line `compose()` gives, the first time only. The access it is about has been
+// handled already, so a line that cannot be composed (out of memory) is dropped.
+template <typename Compose>
+void reportOnce(std::atomic<bool>& reported, const DiagnosticSink& report, Compose compose) noexcept {
+  if (reported.exchange(true, std::memory_order_relaxed)) return;
+  try {
+    report(compose());
+  } catch (...) {
+  }
+}
+
 // A port outside the parallel ports a backend drives may belong to a disk or interrupt
 // controller: such accesses never reach the hardware. Reads give 0xFF, as an undecoded bus
 // does; writes are dropped. The first one is reported, naming the ports in use.

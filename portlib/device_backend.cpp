@@ -73,13 +73,10 @@ void DeviceBackend::write(std::uint16_t port, std::uint8_t value) noexcept {
 }
 
 void DeviceBackend::reportFailure(const char* operation, std::uint16_t port, int error) noexcept {
-  if (failureReported_.exchange(true, std::memory_order_relaxed)) return;
-  try {
-    report_("port " + std::string(operation) + " at " + portText(port) + " on " + path_ +
-            " failed: " + std::strerror(error) + "; failed reads give 0x00 (reported once)");
-  } catch (...) {
-    // Out of memory while composing the line: the access itself has already been handled.
-  }
+  reportOnce(failureReported_, report_, [&] {
+    return "port " + std::string(operation) + " at " + portText(port) + " on " + path_ +
+           " failed: " + std::strerror(error) + "; failed reads give 0x00 (reported once)";
+  });
 }
 
 }  // namespace portlib

@@ -127,14 +127,9 @@ ParportBackend::Register ParportBackend::registerAt(std::uint16_t port) const no
 bool ParportBackend::call(unsigned long request, void* argument, const char* name) noexcept {
   if (calls_.ioctl(fd_, request, argument) >= 0) return true;
   const int error = errno;
-  if (!failureReported_.exchange(true, std::memory_order_relaxed)) {
-    try {
-      report_(port_.device + ": " + name + " failed: " + std::strerror(error) +
-              "; failed reads give 0x00 (reported once)");
-    } catch (...) {
-      // Out of memory while composing the line: the access itself has already been handled.
-    }
-  }
+  reportOnce(failureReported_, report_, [&] {
+    return port_.device + ": " + name + " failed: " + std::strerror(error) + "; failed reads give 0x00 (reported once)";
+  });
   return false;
 }
 
@@ -180,13 +175,11 @@ void ParportBackend::writeControl(std::uint8_t value) noexcept {
 
 void ParportBackend::writeEcr(std::uint8_t value) noexcept {
   ecr_ = static_cast<std::uint8_t>((ClaimedEcr & t6963c::ecr::ModeMask) | (value & t6963c::ecr::KeepMask));
-  if ((value & t6963c::ecr::ModeMask) == t6963c::ecr::ModeByte || modeReported_.exchange(true)) return;
-  try {
-    report_(port_.device + ": ECR write " + portText(value) +
-            " asks for another mode than byte mode; the claimed port stays in byte mode (reported once)");
-  } catch (...) {
-    // Out of memory while composing the line: the write has been handled all the same.
-  }
+  if ((value & t6963c::ecr::ModeMask) == t6963c::ecr::ModeByte) return;
+  reportOnce(modeReported_, report_, [&] {
+    return port_.device + ": ECR write " + portText(value) +
+           " asks for another mode than byte mode; the claimed port stays in byte mode (reported once)";
+  });
 }
 
 }  // namespace portlib
