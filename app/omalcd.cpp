@@ -8,7 +8,7 @@
 #include "app/application.h"
 #include "sensors/mbmcaf.h"
 #include "ui_omalcd.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "winapi/windows.h"
 
 TForm1* Form1 = nullptr;

@@ -3,7 +3,7 @@
 
 #include "portio/tdlportio.h"
 #include "portio/tdlprinterportio.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace Dlportio {
 

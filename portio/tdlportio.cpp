@@ -2,7 +2,7 @@
 #include "portio/tdlportio.h"
 
 #include "portlib/dlportio.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "winapi/windows.h"
 
 #include <algorithm>

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "portlib/dlportio.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "winapi/windows.h"
 
 #include <cstdint>

@@ -9,7 +9,7 @@
 #include "app/omalcd.h"
 #include "sensors/sensor_page.h"
 #include "ui_mbmcaf.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "winapi/windows.h"
 
 TForm2* Form2 = nullptr;

@@ -1,5 +1,5 @@
 // TComponent: owner-managed lifetime of the non-visual components.
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <algorithm>
 #include <stdexcept>

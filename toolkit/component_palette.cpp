@@ -1,5 +1,5 @@
 // The component palette that design-time registration fills.
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <algorithm>
 #include <mutex>

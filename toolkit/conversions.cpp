@@ -1,5 +1,5 @@
 // The toolkit's string, number and path helpers.
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <langinfo.h>
 #include <locale.h>

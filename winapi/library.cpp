@@ -8,7 +8,7 @@
 // of text for GetLastLibraryErrorTextA.
 #include "winapi/detail.h"
 #include "winapi/fake.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "winapi/windows.h"
 
 #include <dlfcn.h>

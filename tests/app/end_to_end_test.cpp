@@ -30,7 +30,7 @@
 #include "t6963/shared_module.h"
 #include "tests/winapi/simulated_players.h"
 #include "winapi/fake.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace kelvari::test {
 namespace {

@@ -16,7 +16,7 @@
 #include "gui_support.h"
 #include "tests/winapi/simulated_players.h"
 #include "winapi/fake.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace kelvari::test {
 namespace {

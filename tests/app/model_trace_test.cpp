@@ -11,7 +11,7 @@
 #include "port_trace.h"
 #include "portio/tdlportio.h"
 #include "t6963/shared_module.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace kelvari::test {
 namespace {

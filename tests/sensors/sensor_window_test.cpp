@@ -21,7 +21,7 @@
 #include "shared_block.h"
 #include "t6963/shared_module.h"
 #include "winapi/fake.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace kelvari::test {
 namespace {

@@ -1,5 +1,5 @@
 // TComponent's owner-managed lifetime.
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The toolkit conversions: StrToInt's accepted forms and its error, IntToStr, FloatToStr's
 // general format with either decimal separator, ExtractFileDir and ParamStr.
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, ExtractFileDirTest,
 TEST(ParamStrTest, IndexZeroIsTheFullPathOfThisExecutable) {
   const std::filesystem::path self(ParamStr(0));
   EXPECT_TRUE(self.is_absolute());
-  EXPECT_EQ(self.filename(), "winapi_test");
+  EXPECT_EQ(self.filename(), "toolkit_test");
   EXPECT_TRUE(std::filesystem::is_regular_file(self));
 }
 

@@ -2,7 +2,7 @@
 // GetProcAddress, FreeLibrary with reference counts and injected failures, the failure texts
 // and the counters tests read.
 #include "winapi/fake.h"
-#include "winapi/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "winapi/windows.h"
 
 #include <gtest/gtest.h>
