@@ -3,7 +3,8 @@
 
 #include "portlib/dlportio.h"
 #include "toolkit/toolkit.h"
-#include "winapi/windows.h"
+
+#include <windows.h>
 
 #include <algorithm>
 #include <array>
@@ -18,7 +19,7 @@ constexpr char DriversFolder[] = "DRIVERS";
 
 constexpr DWORD FullManagerRights =
     SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
-constexpr DWORD ReducedManagerRights = FullManagerRights & ~SC_MANAGER_CREATE_SERVICE;
+constexpr DWORD ReducedManagerRights = FullManagerRights & ~DWORD{SC_MANAGER_CREATE_SERVICE};
 constexpr DWORD CreatedServiceRights = DELETE | SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS;
 constexpr std::int32_t UnexpectedServiceState = -1;
 
@@ -39,9 +40,12 @@ void InactiveReadPortBuffer(std::uint32_t, T* Buffer, std::uint32_t Count) {
 template <typename T>
 void InactiveWritePortBuffer(std::uint32_t, const T*, std::uint32_t) {}
 
+// Through void (*)(), the type-erased function pointer: Windows' own FARPROC returns INT_PTR.
 template <typename Fn>
 Fn Lookup(HMODULE Library, int EntryPoint) {
-  return reinterpret_cast<Fn>(GetProcAddress(Library, dlportio::EntryPointNames[EntryPoint]));
+  using AnyFunction = void (*)();
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<AnyFunction>(GetProcAddress(Library, dlportio::EntryPointNames[EntryPoint])));
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 
 #include "portlib/dlportio.h"
 #include "toolkit/toolkit.h"
-#include "winapi/windows.h"
+
+#include <windows.h>
 
 #include <cstdint>
 #include <string>

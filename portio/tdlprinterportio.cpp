@@ -2,7 +2,8 @@
 // and the pin and character operations on the selected port.
 #include "portio/tdlprinterportio.h"
 
-#include "winapi/windows.h"
+
+#include <windows.h>
 
 #include <algorithm>
 #include <array>

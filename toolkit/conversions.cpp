@@ -1,9 +1,14 @@
 // The toolkit's string, number and path helpers.
 #include "toolkit/toolkit.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <langinfo.h>
 #include <locale.h>
+#endif
 
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -29,6 +34,13 @@ int digitValue(char c) {
   return -1;
 }
 
+#ifdef _WIN32
+char localeDecimalSeparator() {
+  std::array<char, 4> radix{};
+  const int length = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, radix.data(), static_cast<int>(radix.size()));
+  return length == 2 ? radix[0] : '.';  // one character and its terminator
+}
+#else
 char localeDecimalSeparator() {
   const locale_t user = ::newlocale(LC_NUMERIC_MASK, "", nullptr);
   if (user == nullptr) return '.';
@@ -37,6 +49,7 @@ char localeDecimalSeparator() {
   ::freelocale(user);
   return separator;
 }
+#endif
 
 std::atomic<char>& separatorSetting() {
   static std::atomic<char> separator{localeDecimalSeparator()};
@@ -132,6 +145,17 @@ std::string ExtractFileDir(std::string_view FileName) {
   return std::string(FileName.substr(0, keepSeparator ? last + 1 : last));
 }
 
+#ifdef _WIN32
+std::string ParamStr(int Index) {
+  if (Index < 0) return {};
+  if (Index == 0) {
+    std::array<char, 32768> path{};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    return length == 0 || length >= path.size() ? std::string() : std::string(path.data(), length);
+  }
+  return Index < __argc ? std::string(__argv[Index]) : std::string();
+}
+#else
 std::string ParamStr(int Index) {
   if (Index < 0) return {};
   if (Index == 0) {
@@ -146,3 +170,4 @@ std::string ParamStr(int Index) {
   }
   return {};
 }
+#endif

@@ -45,7 +45,11 @@ class EConvertError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+#ifdef _WIN32
+inline constexpr char PathDelim = '\\';
+#else
 inline constexpr char PathDelim = '/';
+#endif
 
 // Text to a 32-bit integer: optional leading blanks, an optional sign, then decimal digits,
 // or hexadecimal digits after '$' or "0x"/"0X" (hex may fill all 32 bits: "$FFFFFFFF" is

@@ -78,6 +78,10 @@ void addService(ServiceConfig config, DWORD state = SERVICE_STOPPED);
 void setServiceState(std::string_view name, DWORD state);
 std::optional<Service> findService(std::string_view name);
 std::vector<Service> services();
+// Whether StartServiceA looks for a kernel driver's file (its binary path) and, as Windows
+// does, fails with ERROR_FILE_NOT_FOUND when there is none (default true). Off: every driver
+// counts as present, as on a machine where the driver is installed.
+void setDriverFilesChecked(bool checked);
 // The state StartServiceA leaves a started service in (default SERVICE_RUNNING).
 void setStateAfterStart(DWORD state);
 // The manager rights this caller may be granted; asking for more gives ERROR_ACCESS_DENIED

@@ -12,7 +12,7 @@
 // Not provided: deletions ("[-key]", "name"=-), other root keys, wide-character text.
 #pragma once
 
-#include "winapi/windows.h"
+#include <windows.h>
 
 #include <cstdint>
 #include <filesystem>

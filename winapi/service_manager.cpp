@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -52,6 +53,7 @@ struct ServiceState {
   std::vector<FailureRule> rules;
   DWORD grantableManagerRights = SC_MANAGER_ALL_ACCESS;
   DWORD stateAfterStart = SERVICE_RUNNING;
+  bool driverFilesChecked = true;
 };
 
 std::mutex serviceMutex;
@@ -250,6 +252,11 @@ DWORD startService(SC_HANDLE handle) {
   if (service->markedForDelete) return ERROR_SERVICE_MARKED_FOR_DELETE;
   if (service->config.startType == SERVICE_DISABLED) return ERROR_SERVICE_DISABLED;
   if (service->state != SERVICE_STOPPED) return ERROR_SERVICE_ALREADY_RUNNING;
+  // Starting a kernel driver loads its file, which must be there.
+  std::error_code ignored;
+  if (state.driverFilesChecked && service->config.serviceType == SERVICE_KERNEL_DRIVER &&
+      !std::filesystem::is_regular_file(service->config.binaryPath, ignored))
+    return ERROR_FILE_NOT_FOUND;
   service->state = state.stateAfterStart;
   return ERROR_SUCCESS;
 }
@@ -438,6 +445,11 @@ std::vector<Service> services() {
   std::transform(state.services.begin(), state.services.end(), std::back_inserter(all),
                  [](const auto& entry) { return entry.second; });
   return all;
+}
+
+void setDriverFilesChecked(bool checked) {
+  const std::lock_guard lock(serviceMutex);
+  state.driverFilesChecked = checked;
 }
 
 void setStateAfterStart(DWORD serviceState) {

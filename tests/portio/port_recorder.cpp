@@ -13,7 +13,11 @@
 #define OMIT_ENTRY 0
 #endif
 
+#ifdef _WIN32
+#define RECORDER_EXPORT extern "C" __declspec(dllexport)
+#else
 #define RECORDER_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

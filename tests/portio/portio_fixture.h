@@ -64,7 +64,11 @@ inline int LibrariesHeld() { return winapi::fake::loadedLibraries() - winapi::fa
 
 class PortioTest : public ::testing::Test {
  protected:
-  void SetUp() override { winapi::fake::reset(); }
+  // A machine where the driver's file is installed.
+  void SetUp() override {
+    winapi::fake::reset();
+    winapi::fake::setDriverFilesChecked(false);
+  }
   void TearDown() override { winapi::fake::reset(); }
 
   // A component of the given family whose library comes from the complete test library.

@@ -21,6 +21,7 @@ class ServiceManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     winapi::fake::reset();
+    winapi::fake::setDriverFilesChecked(false);  // the probe driver has no file
     manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager_, nullptr);
   }
