@@ -13,3 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The tests run under Wine (scripts/windows-tests.sh prepares its prefix).
+find_program(KELVARI_WINE64 NAMES wine64 PATHS /usr/lib/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KELVARI_WINE64})
