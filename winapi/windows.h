@@ -1,13 +1,15 @@
 // The Windows interfaces the port component calls, with their Windows names, types and
-// argument shapes, so that the code above reads as it would on Windows and a Windows build
-// could take the real functions instead.
+// argument shapes, so that the code above reads as it would on Windows. The components include
+// it as <windows.h>, which names this header on Linux and the real one in the Windows build
+// (preset windows); tests/win32/call_table.cpp holds the stand-ins' answers against Win32's.
 //
 // On Linux these are stand-ins:
 // - version: the non-NT family (platform id 1, VER_PLATFORM_WIN32_WINDOWS), because here
 //   the port library reaches the ports itself and no kernel service is needed;
 // - system directory: "/usr/lib", the home of the system's shared libraries;
 // - service manager: an in-memory service database with the real states, access rights,
-//   handle semantics and error codes (controlled by tests through winapi/fake.h);
+//   handle semantics and error codes (controlled by tests through winapi/fake.h); a kernel
+//   driver starts only when its file is there;
 // - dynamic libraries: dlopen/dlsym/dlclose; a bare file name is looked for in the
 //   executable's folder first, then by the loader's own search;
 // - player windows: each media player of the desktop (MPRIS on the D-Bus session bus)

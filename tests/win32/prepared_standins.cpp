@@ -7,7 +7,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace win32_check {
