@@ -26,8 +26,10 @@ namespace lcdview {
 inline constexpr int FrameIntervalMs = 30;
 inline constexpr int BlinkHalfPeriodMs = 500;
 inline constexpr int BusLogIntervalMs = 100;
-// The bus log decodes this many of the newest records and shows at most BusLogEntries lines.
-inline constexpr std::size_t BusLogRecords = std::size_t{1} << 16;
+// The bus log decodes this many of the newest records and shows at most BusLogEntries lines:
+// enough for a whole wait of the test bench that ran out (250 ms of polls at a real port's
+// rate, 250,000 accesses) and what came before it.
+inline constexpr std::size_t BusLogRecords = std::size_t{1} << 19;
 inline constexpr std::size_t BusLogEntries = 1000;
 
 class ViewerWindow : public QWidget {
