@@ -1,14 +1,15 @@
-// Text as the display takes it: 8-bit characters in the Windows ANSI code page (1252).
+// Text in the Windows ANSI code page (1252), as the original's ANSI calls and edit boxes
+// hold it: the one conversion of Unicode text to the display's and the windows' 8 bits.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 
-namespace kelvari {
+namespace winapi {
 
-// The text in Windows-1252, zero-terminated (QByteArray::constData()). A character the code
-// page lacks becomes the encoder's substitute, the control code 0x1A, which the display
-// prints as the blank. Throws std::runtime_error when the platform has no such encoder.
+// The text in Windows-1252, zero-terminated (QByteArray::constData()), with "?" for every
+// character the code page lacks, as Windows' conversion to the ANSI code page puts it.
+// Throws std::runtime_error when the platform has no such encoder.
 QByteArray toWindows1252(const QString& text);
 
-}  // namespace kelvari
+}  // namespace winapi
