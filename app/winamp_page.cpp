@@ -11,9 +11,9 @@
 #include <array>
 #include <cstdio>
 
-#include "winapi/ansi_text.h"
 #include "app/omalcd.h"
 #include "ui_omalcd.h"
+#include "winapi/ansi_text.h"
 #include "winapi/winamp.h"
 #include "winapi/windows.h"
 
