@@ -260,6 +260,10 @@ TEST_F(SensorPublisher, RefusesABlockOfAnotherUserAndABadConfiguration) {
   EXPECT_EQ(missingConfig.end(), 1);
   EXPECT_NE(missingConfig.output().find("cannot read the configuration " + configPath_ + ".missing"), std::string::npos)
       << missingConfig.output();
+
+  Publisher help({"--help"});
+  EXPECT_EQ(help.end(), 0);
+  EXPECT_NE(help.output().find("usage: kelvari-sensors"), std::string::npos) << help.output();
 }
 
 TEST_F(SensorPublisher, ReportsAFaultyConfigurationLineAndAppliesTheRest) {
