@@ -22,12 +22,17 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/kelvari-smoke.XXXXXX")"
 segment="/kelvari-smoke-$$"
 pids=()
 our_display=""
-# Stops the programs, newest first (the X server last), and removes what the test made.
-finish() {
+# Stops the programs, newest first (the X server last).
+stop_programs() {
   for ((n = ${#pids[@]} - 1; n >= 0; n--)); do
     kill "${pids[n]}" 2>/dev/null || true
     wait "${pids[n]}" 2>/dev/null || true
   done
+  pids=()
+}
+# Stops the programs and removes what the test made.
+finish() {
+  stop_programs
   rm -rf "$work" "/dev/shm${segment}"
 }
 trap finish EXIT
@@ -106,11 +111,7 @@ check_geometry() {
 open_windows 1366x768
 check_geometry 1366x768
 import -window root "$out/laptop.png" || fail "no screenshot of the laptop's screen"
-for ((n = ${#pids[@]} - 1; n >= 0; n--)); do
-  kill "${pids[n]}" 2>/dev/null || true
-  wait "${pids[n]}" 2>/dev/null || true
-done
-pids=()
+stop_programs
 
 open_windows 1920x1080
 check_geometry 1920x1080
