@@ -7,10 +7,12 @@
 // port driver is open, and any knowledge of how the controller reacts to the bytes.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "t6963/t6963c.h"
 
@@ -29,23 +31,36 @@ class LcdBus {
   static constexpr std::chrono::milliseconds DefaultReadyTimeout{250};
   // The clock is read once per this many unanswered status polls, not on every poll.
   static constexpr int PollsPerClockCheck = 64;
+  // A long wait polls no faster than a real port answers: four accesses of about a
+  // microsecond each. On real hardware this never holds the wait back; against the virtual
+  // module it keeps a whole wait inside the module's bus trace, where the bus log can show it.
+  static constexpr std::chrono::microseconds PollTime{4};
 
   explicit LcdBus(PortIO& port, std::chrono::milliseconds readyTimeout = DefaultReadyTimeout)
       : port_(port), readyTimeout_(readyTimeout) {}
 
-  // Switches the port to byte mode and polls the status until STA0 and STA1 are both set;
-  // throws LcdNotReadyError (after releasing the lines) when the bound runs out.
+  // Switches the port to byte mode and polls the status until STA0 and STA1 are both set,
+  // on average no faster than one poll per PollTime once a batch went unanswered; throws
+  // LcdNotReadyError (after releasing the lines) when the bound runs out.
   void LcdWaitReady() {
     using namespace t6963c;
     const std::uint8_t ecrValue = port_.GetPortByte(EcrPort);
     port_.SetPortByte(EcrPort, static_cast<std::uint8_t>((ecrValue & ecr::KeepMask) | ecr::ModeByte));
 
-    const auto deadline = Clock::now() + std::chrono::duration_cast<typename Clock::duration>(readyTimeout_);
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::duration_cast<typename Clock::duration>(readyTimeout_);
     int pollsSinceClockCheck = 0;
+    std::int64_t batches = 0;
     while (!pollStatusReady()) {
       if (++pollsSinceClockCheck < PollsPerClockCheck) continue;
       pollsSinceClockCheck = 0;
-      if (Clock::now() >= deadline) {
+      auto now = Clock::now();
+      const auto due = start + std::chrono::duration_cast<typename Clock::duration>(++batches * PollsPerClockCheck * PollTime);
+      if (now < due) {
+        std::this_thread::sleep_until(std::min(due, deadline));
+        now = Clock::now();
+      }
+      if (now >= deadline) {
         port_.SetPortByte(ControlPort, ctl::Released);
         throw LcdNotReadyError("The LCD controller did not report ready within " +
                                std::to_string(readyTimeout_.count()) +

@@ -4,7 +4,7 @@
 #include <QCheckBox>
 #include <QMessageBox>
 
-#include "app/ansi_text.h"
+#include "winapi/ansi_text.h"
 #include "app/application.h"
 #include "sensors/mbmcaf.h"
 #include "ui_omalcd.h"
@@ -124,7 +124,7 @@ void TForm1::ClearLCDText_Button1Click(QObject*) {
 }
 
 void TForm1::PrintLCDText_Button1Click(QObject*) {
-  const QByteArray text = kelvari::toWindows1252(ui_->PrintLCDText_Edit1->text());
+  const QByteArray text = winapi::toWindows1252(ui_->PrintLCDText_Edit1->text());
   requireOpenDriver();
   LcdPrintText(text.constData());
 }

@@ -11,9 +11,9 @@
 #include <array>
 #include <cstdio>
 
-#include "app/ansi_text.h"
 #include "app/omalcd.h"
 #include "ui_omalcd.h"
+#include "winapi/ansi_text.h"
 #include "winapi/winamp.h"
 #include "winapi/windows.h"
 
@@ -88,9 +88,9 @@ void TForm1::Winamp_Button1Click(QObject*) {
   requireOpenDriver();
   LcdClearText();
   LcdSetAddress(0, 0);
-  LcdPrintText(kelvari::toWindows1252(ui_->Winamp_Edit2->text()).constData());
+  LcdPrintText(winapi::toWindows1252(ui_->Winamp_Edit2->text()).constData());
   LcdSetAddress(0, 2);
-  LcdPrintText(kelvari::toWindows1252(titleText).constData());
+  LcdPrintText(winapi::toWindows1252(titleText).constData());
   LcdSetAddress(0, 5);
   LcdPrintText(time.c_str());
 }

@@ -16,7 +16,10 @@ file(RELATIVE_PATH program_from_bin /${CMAKE_INSTALL_BINDIR} /${KELVARI_PROGRAM_
 file(CREATE_LINK ${program_from_bin} ${CMAKE_BINARY_DIR}/kelvari-link SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/kelvari-link DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME kelvari)
 install(PROGRAMS scripts/start-bench.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME kelvari-bench)
-install(FILES packaging/kelvari.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The desktop entry names the launcher by its installed path: the prefix need not be on PATH.
+install(CODE "set(KELVARI_BENCH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/kelvari-bench\")
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/kelvari.desktop.in ${CMAKE_BINARY_DIR}/kelvari.desktop @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/kelvari.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/kelvari.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 set(CPACK_PACKAGE_NAME kelvari)
@@ -32,6 +35,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The forms are laid out for Liberation Sans 8 pt; with another font their labels clip.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "lm-sensors")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,6 +1,7 @@
 // The sensor reader and the sensor window.
 #include "sensors/mbmcaf.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <array>
 #include <limits>
@@ -66,6 +67,14 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TFor
 }
 
 TForm2::~TForm2() = default;
+
+void TForm2::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) {
+    event->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
 
 void TForm2::Update_Button1Click(QObject*) {
   MBMCAF_c reader;

@@ -50,6 +50,11 @@ class TForm2 : public QDialog {
   // Form1's own handlers refuse, while the port driver is not open).
   void Update_Button1Click(QObject* sender);
 
+ protected:
+  // Esc does not close the window, as it does not close the original's plain modal form;
+  // the window's own close button does.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   std::unique_ptr<Ui::TForm2> ui_;
 };

@@ -103,6 +103,16 @@ class LogDecoder {
   void step(std::uint64_t access, const BusRecord& record) {
     const PortRegisters before = registers_;
     registers_.apply(record);
+    // After an unanswered wait, control writes and reads may still begin the next poll;
+    // anything else ends the wait.
+    if (waitGivenUp_ && record.access() != BusAccess::ControlWrite && record.access() != BusAccess::DataRead) {
+      addNotReady();
+    }
+    if (record.access() == BusAccess::ControlWrite && polls_ > 0 && !answered(lastStatus_) && before.control &&
+        (*before.control & ctl::Ce) != 0 && (record.value & ctl::Ce) == 0) {
+      waitGivenUp_ = true;
+      releaseAccess_ = access;
+    }
     if (record.strobedIn()) {
       strobe(access, record, before);
     } else if (record.hasViolation()) {
@@ -113,7 +123,9 @@ class LogDecoder {
   }
 
   std::vector<BusLogEntry> finish() {
-    if (polls_ > 0) {
+    if (waitGivenUp_) {
+      addNotReady();
+    } else if (polls_ > 0) {
       add(lastPollAccess_, BusLogKind::Status, lastStatus_,
           "status " + hex2(lastStatus_) + ": " + describeStatus(lastStatus_));
     }
@@ -123,8 +135,30 @@ class LogDecoder {
  private:
   enum class AutoMode { Off, Write, Read };
 
+  static bool answered(std::uint8_t status) {
+    return (status & sta::Ready) == sta::Ready || (status & (sta::AutoWriteOk | sta::AutoReadOk)) != 0;
+  }
+
   void add(std::uint64_t access, BusLogKind kind, std::uint8_t byte, std::string text) {
+    if (waitGivenUp_) addNotReady();
     entries_.push_back(BusLogEntry{access, kind, byte, polls_, std::move(text)});
+    polls_ = 0;
+  }
+
+  // One line for the whole wait: its polls, how long they took, what the status said.
+  void addNotReady() {
+    waitGivenUp_ = false;
+    const double microseconds = static_cast<double>(releaseAccess_ - firstPollAccess_ + 1) * AccessMicroseconds;
+    char duration[32];
+    if (microseconds < 1000) {
+      std::snprintf(duration, sizeof duration, "%.0f µs", microseconds);
+    } else {
+      std::snprintf(duration, sizeof duration, "%.1f ms", microseconds / 1000);
+    }
+    std::string text = "status " + hex2(lastStatus_) + ": " + describeStatus(lastStatus_) +
+                       (sameStatus_ ? " at every poll" : " at the last poll") + " over " + duration +
+                       "; the controller never became ready";
+    entries_.push_back(BusLogEntry{releaseAccess_, BusLogKind::NotReady, lastStatus_, polls_, std::move(text)});
     polls_ = 0;
   }
 
@@ -198,7 +232,13 @@ class LogDecoder {
     const auto drives = registers_.portDrives();
     if (!registers_.control || !readCycle(*registers_.control) || !drives || *drives) return;
     if ((*registers_.control & ctl::Cd) != 0) {
-      ++polls_;
+      waitGivenUp_ = false;
+      if (polls_++ == 0) {
+        firstPollAccess_ = access;
+        sameStatus_ = true;
+      } else if (value != lastStatus_) {
+        sameStatus_ = false;
+      }
       lastStatus_ = value;
       lastPollAccess_ = access;
       return;
@@ -213,6 +253,11 @@ class LogDecoder {
   std::uint32_t polls_ = 0;
   std::uint8_t lastStatus_ = 0;
   std::uint64_t lastPollAccess_ = 0;
+  std::uint64_t firstPollAccess_ = 0;
+  bool sameStatus_ = true;
+  // The polls so far never showed ready and then /CE was released at releaseAccess_.
+  bool waitGivenUp_ = false;
+  std::uint64_t releaseAccess_ = 0;
   std::vector<BusLogEntry> entries_;
 };
 
@@ -222,6 +267,7 @@ const char* kindName(BusLogKind kind) {
     case BusLogKind::Command: return "command";
     case BusLogKind::Read: return "read";
     case BusLogKind::Status: return "status";
+    case BusLogKind::NotReady: return "not ready";
     case BusLogKind::Violation: return "VIOLATION";
   }
   return "?";

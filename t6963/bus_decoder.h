@@ -36,16 +36,21 @@ enum class BusLogKind : std::uint8_t {
   Command,    // a command the controller executed
   Read,       // a data read cycle: the byte the controller drove
   Status,     // status polls not followed by anything else (the end of the trace)
+  NotReady,   // a wait given up: status polls that never showed ready, then /CE released
   Violation,  // a protocol violation, including bytes the controller refused
 };
 
 struct BusLogEntry {
   std::uint64_t access = 0;  // record number in the trace
   BusLogKind kind = BusLogKind::Data;
-  std::uint8_t byte = 0;     // the byte on the lines (Status: the last status read)
+  std::uint8_t byte = 0;     // the byte on the lines (Status, NotReady: the last status read)
   std::uint32_t polls = 0;   // status reads since the previous entry, folded into this one
   std::string text;
 };
+
+// Time in the log (how long a wait went unanswered) is counted in port accesses of a real
+// port, as in the waveform export: one microsecond each.
+inline constexpr double AccessMicroseconds = 1.0;
 
 std::vector<BusLogEntry> decodeBusLog(const TraceCopy& trace);
 

@@ -17,7 +17,14 @@
 int main(int argc, char** argv) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-  const auto environment = portlib::readSettings([](const char* name) { return std::getenv(name); },
+  // Only the segment and its power-on contents: the module's live settings are the window's
+  // controls, and the backend is the port library's business.
+  const auto used = [](const char* name) {
+    return std::string_view(name) == portlib::EnvSegment || std::string_view(name) == portlib::EnvPowerOn
+               ? std::getenv(name)
+               : nullptr;
+  };
+  const auto environment = portlib::readSettings(used,
                                                  [](std::string_view line) {
                                                    std::fprintf(stderr, "lcdview: %.*s\n", static_cast<int>(line.size()),
                                                                 line.data());

@@ -1,10 +1,11 @@
 // kelvari-sensors: publishes this machine's temperatures, fan speeds and voltages in the
 // hardware monitor's shared-memory block about once a second, for the sensor window.
-//   kelvari-sensors [--config FILE] [--block NAME]
+//   kelvari-sensors [--config FILE] [--block NAME] | --help
 // --config: a libsensors configuration to use instead of the system's; --block: another
-// block name (tests). Prints which sensor went to which slot, runs until SIGINT or
-// SIGTERM, then removes the block. Exit status 0 after a signal, 1 when the configuration
-// or the block cannot be used, 2 for a bad command line.
+// block name, with or without its leading "/" (tests, a second publisher). Prints which
+// sensor went to which slot, runs until SIGINT or SIGTERM, then removes the block. Exit
+// status 0 after a signal or --help, 1 when the configuration or the block cannot be used,
+// 2 for a bad command line.
 #include <signal.h>
 
 #include <cstdio>
@@ -22,16 +23,29 @@ namespace {
 constexpr char Program[] = "kelvari-sensors";
 constexpr std::timespec Interval{1, 0};
 
+constexpr char Usage[] =
+    "usage: kelvari-sensors [--config FILE] [--block NAME]\n"
+    "  --config FILE  the libsensors configuration to use instead of the system's\n"
+    "  --block NAME   publish under another name than the test bench reads (tests, a second\n"
+    "                 publisher beside the first); \"NAME\" and \"/NAME\" are the same block\n";
+
 struct Options {
   std::string config;
   std::string block = kelvari::mbm::BlockName;
+  bool help = false;
 };
 
 bool parse(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
+    if (option == "--help" && argc == 2) {
+      options.help = true;
+      return true;
+    }
     if (i + 1 == argc || (option != "--config" && option != "--block")) return false;
-    (option == "--config" ? options.config : options.block) = argv[++i];
+    std::string_view value = argv[++i];
+    if (option == "--block" && value.starts_with('/')) value.remove_prefix(1);
+    (option == "--config" ? options.config : options.block) = value;
   }
   return true;
 }
@@ -52,8 +66,12 @@ void printSlots(const kelvari::publisher::HardwareMonitors& monitors, const std:
 int main(int argc, char** argv) {
   Options options;
   if (!parse(argc, argv, options)) {
-    std::fprintf(stderr, "usage: %s [--config FILE] [--block NAME]\n", Program);
+    std::fputs(Usage, stderr);
     return 2;
+  }
+  if (options.help) {
+    std::fputs(Usage, stdout);
+    return 0;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 

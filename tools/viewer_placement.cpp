@@ -58,8 +58,10 @@ void placeBesideTheBench(QWidget& viewer) {
   const QScreen* screen = QGuiApplication::screenAt(bench.topLeft());
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
+  // A minimum size the window sets itself stands; else its layout's.
+  const QSize smallest = viewer.minimumSize().isEmpty() ? viewer.minimumSizeHint() : viewer.minimumSize();
   const QRect place = placeViewer(QRect(bench.topLeft(), bench.size() + WindowFrameAllowance),
-                                  viewer.minimumSizeHint() + WindowFrameAllowance,
+                                  smallest + WindowFrameAllowance,
                                   viewer.size() + WindowFrameAllowance, screen->availableGeometry());
   viewer.resize(place.size() - WindowFrameAllowance);
   viewer.move(place.topLeft());

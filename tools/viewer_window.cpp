@@ -26,6 +26,15 @@ ViewerWindow::ViewerWindow(t6963::SharedModule module, t6963::PowerOnContents po
   setWindowTitle(QStringLiteral("lcdview %1").arg(QString::fromStdString(module_.name())));
   ui_->busySpinBox->setRange(0, static_cast<int>(portlib::MaxBusyAccesses));
   ui_->busLogView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  // The smallest window has the log beside the glass; from the stacked layout's smallest
+  // height on, the log goes below it (resizeEvent).
+  ui_->glassAndLogLayout->setDirection(QBoxLayout::LeftToRight);
+  layout()->invalidate();
+  const QSize beside = layout()->minimumSize();
+  ui_->glassAndLogLayout->setDirection(QBoxLayout::TopToBottom);
+  layout()->invalidate();
+  stackedMinimumHeight_ = layout()->minimumSize().height();
+  setMinimumSize(std::max(beside.width(), layout()->minimumSize().width()), beside.height());
 
   connect(ui_->powerCycleButton, &QPushButton::clicked, this, &ViewerWindow::powerCycle);
   connect(ui_->connectedCheckBox, &QCheckBox::toggled, this, &ViewerWindow::setConnected);
@@ -44,6 +53,15 @@ ViewerWindow::ViewerWindow(t6963::SharedModule module, t6963::PowerOnContents po
 }
 
 ViewerWindow::~ViewerWindow() = default;
+
+void ViewerWindow::resizeEvent(QResizeEvent* event) {
+  const bool stacked = height() >= stackedMinimumHeight_;
+  ui_->glassAndLogLayout->setDirection(stacked ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+  // Beside the glass, at its smallest scale, the log takes most of the width.
+  ui_->glassAndLogLayout->setStretch(0, stacked ? 0 : 1);
+  ui_->glassAndLogLayout->setStretch(1, stacked ? 0 : 2);
+  QWidget::resizeEvent(event);
+}
 
 void ViewerWindow::refresh() {
   try {

@@ -3,7 +3,9 @@
 // copy of the shared state at least 30 times a second and repaints from it; the cursor and
 // attribute blink follow the wall clock, as on the real glass. The bus log decodes the
 // newest records of the module's bus trace ten times a second when new ones arrived; it
-// only reads the ring, so the bus side never waits for it. Layout in viewer_window.ui.
+// only reads the ring, so the bus side never waits for it. Layout in viewer_window.ui; the
+// log sits below the glass, or beside it when the window is too short for both (a laptop's
+// strip below the test bench).
 #pragma once
 
 #include <QElapsedTimer>
@@ -26,8 +28,10 @@ namespace lcdview {
 inline constexpr int FrameIntervalMs = 30;
 inline constexpr int BlinkHalfPeriodMs = 500;
 inline constexpr int BusLogIntervalMs = 100;
-// The bus log decodes this many of the newest records and shows at most BusLogEntries lines.
-inline constexpr std::size_t BusLogRecords = std::size_t{1} << 16;
+// The bus log decodes this many of the newest records and shows at most BusLogEntries lines:
+// enough for a whole wait of the test bench that ran out (250 ms of polls at a real port's
+// rate, 250,000 accesses) and what came before it.
+inline constexpr std::size_t BusLogRecords = std::size_t{1} << 19;
 inline constexpr std::size_t BusLogEntries = 1000;
 
 class ViewerWindow : public QWidget {
@@ -43,6 +47,9 @@ class ViewerWindow : public QWidget {
   // Decodes the newest records into the bus log if any arrived; its timer calls it.
   void refreshBusLog();
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   void powerCycle();
   void setConnected(bool connected);
@@ -56,6 +63,7 @@ class ViewerWindow : public QWidget {
   QTimer busLogTimer_;
   QElapsedTimer clock_;
   std::uint64_t busLogRecords_ = 0;  // recordedCount() when the bus log was last decoded
+  int stackedMinimumHeight_ = 0;      // the smallest height with the log below the glass
 };
 
 }  // namespace lcdview

@@ -5,7 +5,6 @@
 // reply timeout, not one per call. The player's 64-bit times come into the 32-bit replies
 // by truncating division to the reply's unit and then saturating at the ends of the 32-bit
 // range (a stream longer than the range shows as the longest time, never as negative).
-#include <QStringEncoder>
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -15,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "winapi/ansi_text.h"
 #include "winapi/detail.h"
 #include "winapi/fake.h"
 #include "winapi/media_players.h"
@@ -105,18 +105,6 @@ std::optional<QString> windowTitle(HWND hWnd) {
   return composedTitle(*track);
 }
 
-// The text in the Windows ANSI code page, "?" for every character the code page lacks.
-std::string ansiText(const QString& text) {
-  QStringEncoder encoder("windows-1252");
-  std::string ansi;
-  for (const char32_t character : QStringView(text).toUcs4()) {
-    const QByteArray encoded = encoder.encode(QString::fromUcs4(&character, 1));
-    const bool substituted = encoded.size() != 1 || (encoded[0] == '\x1A' && character != 0x1A);
-    ansi += substituted ? '?' : encoded[0];
-  }
-  return ansi;
-}
-
 LRESULT reply32(std::int64_t value) {
   return static_cast<LRESULT>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
                                                        std::numeric_limits<std::int32_t>::max()));
@@ -141,7 +129,7 @@ int getWindowText(HWND hWnd, Character* lpString, int nMaxCount) {
   const std::optional<QString> title = windowTitle(hWnd);
   if (!title) return 0;
   if constexpr (std::is_same_v<Character, char>) {
-    return copyText(ansiText(*title), lpString, nMaxCount);
+    return copyText(winapi::toWindows1252(*title).toStdString(), lpString, nMaxCount);
   } else {
     return copyText(title->toStdWString(), lpString, nMaxCount);
   }
@@ -163,7 +151,7 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
     const HWND window = windowFor(player.player);
     if (lpWindowName == nullptr) return window;
     const std::optional<QString> title = windowTitle(window);
-    if (title && ansiText(*title) == lpWindowName) return window;
+    if (title && winapi::toWindows1252(*title) == lpWindowName) return window;
   }
   return nullptr;
 }

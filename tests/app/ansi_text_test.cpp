@@ -1,7 +1,7 @@
-// The window's text converted to the display's 8-bit code page.
+// Text converted to the Windows ANSI code page, as the display and the player windows take it.
 #include <gtest/gtest.h>
 
-#include "app/ansi_text.h"
+#include "winapi/ansi_text.h"
 
 namespace kelvari::test {
 namespace {
@@ -15,7 +15,7 @@ struct AnsiCase {
 class AnsiText : public testing::TestWithParam<AnsiCase> {};
 
 TEST_P(AnsiText, EncodesAsWindows1252) {
-  EXPECT_EQ(toWindows1252(QString::fromUtf8(GetParam().utf8)).toHex(' '), GetParam().expected.toHex(' '));
+  EXPECT_EQ(winapi::toWindows1252(QString::fromUtf8(GetParam().utf8)).toHex(' '), GetParam().expected.toHex(' '));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -24,11 +24,12 @@ INSTANTIATE_TEST_SUITE_P(
                     AnsiCase{"InitialText", "Jotain tekstiä", QByteArray("Jotain teksti\xE4")},
                     AnsiCase{"FinnishCapitals", "ÄÖÅ", QByteArray("\xC4\xD6\xC5")},
                     AnsiCase{"EuroSignIsInTheUpperControlRange", "€", QByteArray("\x80")},
-                    AnsiCase{"MissingCharacterBecomesSubstitute", "a中b", QByteArray("a\x1A" "b")}),
+                    AnsiCase{"MissingCharacterBecomesQuestionMark", "a中b😀", QByteArray("a?b?")},
+                    AnsiCase{"SubstituteCodeOfTheTextStays", "\x1A", QByteArray("\x1A")}),
     [](const testing::TestParamInfo<AnsiCase>& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST(AnsiText, InitialTextIsFourteenBytesEndingInAUmlaut) {
-  const QByteArray bytes = toWindows1252(QStringLiteral("Jotain tekstiä"));
+  const QByteArray bytes = winapi::toWindows1252(QStringLiteral("Jotain tekstiä"));
   ASSERT_EQ(bytes.size(), 14);
   EXPECT_EQ(static_cast<unsigned char>(bytes.back()), 0xE4);
   EXPECT_EQ(bytes.constData()[14], '\0');

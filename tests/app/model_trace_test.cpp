@@ -1,12 +1,15 @@
 // The wire protocol against the real port library and its virtual display module: the
 // accesses that reach DLPortIO.dll, recorded on their way through the port component, follow
-// the protocol access for access, and the module takes every byte at its first status poll.
+// the protocol access for access, and the module takes every byte at its first status poll;
+// a wait that ran out is one line of the module's bus log, after the bytes before it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "app/lcd_operations.h"
+#include "t6963/bus_decoder.h"
 #include "module_segment.h"
 #include "port_trace.h"
 #include "portio/tdlportio.h"
@@ -89,6 +92,31 @@ TEST_F(ModuleTrace, InitialisationStreamReachesTheModuleAsSentToTheFake) {
   expectSameBytesEachAtTheFirstPoll(decoded.bytes, expected);
   EXPECT_EQ(port.trace.size(), fake.trace.size());
   EXPECT_EQ(t6963::SharedModule::open(segment_.name()).snapshot().violations.total, 0u);
+}
+
+TEST_F(ModuleTrace, AWaitThatRanOutIsOneLogLineWithItsPollsTimeAndStatus) {
+  RecordingPassThrough port(component_);
+  constexpr auto timeout = std::chrono::milliseconds(20);
+  LcdOperations<RecordingPassThrough> lcd(port, timeout);
+  lcd.LcdWriteData(0xA5);
+  auto module = t6963::SharedModule::open(segment_.name());
+  t6963::setDisconnected(module.state(), true);
+  port.trace.clear();
+  EXPECT_THROW(lcd.LcdWriteCommand(0xC4), LcdNotReadyError);
+
+  const int polls = decode(port.trace).abandonedWaitPolls;
+  // Paced: never more than one batch ahead of a real port's rate.
+  constexpr auto batch = LcdOperations<RecordingPassThrough>::PollsPerClockCheck;
+  EXPECT_LE(polls, timeout / LcdBus<RecordingPassThrough>::PollTime + batch);
+  const auto entries = t6963::decodeBusLog(t6963::copyTrace(module.trace()));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].text, "data 0xA5");
+  // From the first status read to the release of the lines, a microsecond per access.
+  char duration[16];
+  std::snprintf(duration, sizeof duration, "%.1f ms", (4.0 * polls - 1) / 1000);
+  EXPECT_THAT(t6963::formatBusLogEntry(entries[1]),
+              testing::EndsWith("not ready 0x00  status 0x00: busy at every poll over " + std::string(duration) +
+                              "; the controller never became ready [" + std::to_string(polls) + " polls]"));
 }
 
 }  // namespace

@@ -43,9 +43,12 @@ struct DetectionCase {
   bool nt;
   int count;
   Bases bases;
+  bool versionQueryFails = false;  // then the 95/98 walk runs, whatever the family
 };
 
-void PrintTo(const DetectionCase& row, std::ostream* os) { *os << row.file << (row.nt ? " (NT)" : " (95/98)"); }
+void PrintTo(const DetectionCase& row, std::ostream* os) {
+  *os << row.file << (row.nt ? " (NT)" : " (95/98)") << (row.versionQueryFails ? ", version query failing" : "");
+}
 
 class DetectionTest : public PortioTest, public ::testing::WithParamInterface<DetectionCase> {};
 
@@ -53,6 +56,7 @@ TEST_P(DetectionTest, FindsTheAcceptedPortsAndClosesEveryKey) {
   const DetectionCase& row = GetParam();
   LoadImage(row.file);
   winapi::fake::setNtFamily(row.nt);
+  winapi::fake::failVersionQuery(row.versionQueryFails);
   TDLPrinterPortIO port(nullptr);
 
   EXPECT_EQ(port.LPTNumPorts(), row.count);
@@ -98,9 +102,14 @@ INSTANTIATE_TEST_SUITE_P(
         DetectionCase{"nt_no_device_prefix.reg", true, 0, {}},
         DetectionCase{"nt_data_not_text.reg", true, 0, {}},
         DetectionCase{"long_names.reg", false, 2, {{1, 0x378}, {2, 0x278}}},
-        DetectionCase{"long_names.reg", true, 1, {{1, 0x0303}}}),
+        DetectionCase{"long_names.reg", true, 1, {{1, 0x0303}}},
+        DetectionCase{"9x_ports.reg", true, 2, {{1, 0x378}, {2, 0x278}}, true},
+        DetectionCase{"nt_ports.reg", true, 0, {}, true}),
     [](const ::testing::TestParamInfo<DetectionCase>& row) {
-      std::string name = std::string(row.param.nt ? "NtWalk_" : "Walk9x_") + row.param.file;
+      std::string name = std::string(row.param.versionQueryFails ? "NtFailedVersionQuery_"
+                                     : row.param.nt              ? "NtWalk_"
+                                                                 : "Walk9x_") +
+                         row.param.file;
       for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
       return name;

@@ -56,30 +56,32 @@ class PrinterPortTest : public PortioTest {
   std::size_t skip_ = 0;
 };
 
-struct GetPinCase {
+// The connector's signal pins: the register and bit of each, and whether the port inverts it.
+struct PinRow {
   std::uint8_t pin;
   std::uint16_t reg;
-  std::uint8_t value;
-  bool level;
+  std::uint8_t mask;
+  bool inverted;
+};
+constexpr PinRow SignalPins[] = {
+    {1, Control, 0x01, true},  {2, Data, 0x01, false},   {3, Data, 0x02, false},    {4, Data, 0x04, false},
+    {5, Data, 0x08, false},    {6, Data, 0x10, false},   {7, Data, 0x20, false},    {8, Data, 0x40, false},
+    {9, Data, 0x80, false},    {10, Status, 0x40, false}, {11, Status, 0x80, true}, {12, Status, 0x20, false},
+    {13, Status, 0x10, false}, {14, Control, 0x02, true}, {15, Status, 0x08, false}, {16, Control, 0x04, false},
+    {17, Control, 0x08, true},
 };
 
 TEST_F(PrinterPortTest, GetPinReadsItsRegisterOnceAndUndoesTheInversion) {
   Open();
-  const std::vector<GetPinCase> cases{
-      {1, Control, 0x0C, true},   {14, Control, 0x0C, true},  {16, Control, 0x0C, true},
-      {17, Control, 0x0C, false}, {1, Control, 0x01, false},  {16, Control, 0xFB, false},
-      {2, Data, 0x01, true},      {2, Data, 0xFE, false},     {5, Data, 0x08, true},
-      {9, Data, 0x7F, false},     {9, Data, 0x80, true},      {10, Status, 0x40, true},
-      {10, Status, 0xBF, false},  {11, Status, 0x7F, true},   {11, Status, 0x80, false},
-      {12, Status, 0x20, true},   {13, Status, 0x10, true},   {13, Status, 0xEF, false},
-      {15, Status, 0x08, true},   {15, Status, 0xF7, false},
-  };
-  for (const GetPinCase& row : cases) {
-    SCOPED_TRACE(::testing::Message() << "pin " << int{row.pin} << ", register value " << int{row.value});
-    const auto port = static_cast<std::uint32_t>(Base + row.reg);
-    Preset(row.reg, row.value);
-    EXPECT_EQ(port_->GetPin(row.pin), row.level);
-    EXPECT_THAT(Since(), ElementsAre(Read(port, row.value)));
+  for (const PinRow& row : SignalPins) {
+    // The pin's bit alone set, and every bit but it: both levels, and no other bit counts.
+    for (const bool bitSet : {true, false}) {
+      const auto value = static_cast<std::uint8_t>(bitSet ? row.mask : ~row.mask);
+      SCOPED_TRACE(::testing::Message() << "pin " << int{row.pin} << ", register value " << int{value});
+      Preset(row.reg, value);
+      EXPECT_EQ(port_->GetPin(row.pin), bitSet != row.inverted);
+      EXPECT_THAT(Since(), ElementsAre(Read(static_cast<std::uint32_t>(Base + row.reg), value)));
+    }
   }
 }
 
@@ -98,6 +100,8 @@ TEST_F(PrinterPortTest, SetPinChangesOnlyItsBitOfTheValueRead) {
       {16, true, Control, 0x00, 0x04},  {14, true, Control, 0xFF, 0xFD},  {14, false, Control, 0x00, 0x02},
       {17, false, Control, 0x00, 0x08}, {17, true, Control, 0xFF, 0xF7},  {2, true, Data, 0x00, 0x01},
       {9, false, Data, 0xFF, 0x7F},     {6, true, Data, 0xA0, 0xB0},      {2, true, Data, 0x01, 0x01},
+      {3, true, Data, 0x00, 0x02},      {4, false, Data, 0xFF, 0xFB},     {5, true, Data, 0x00, 0x08},
+      {7, false, Data, 0xFF, 0xDF},     {8, true, Data, 0x00, 0x40},
   };
   for (const SetPinCase& row : cases) {
     SCOPED_TRACE(::testing::Message() << "pin " << int{row.pin} << " to " << row.level);

@@ -1,11 +1,14 @@
-// The sensor reader against a real block made by the test: one snapshot per object, retries
-// while no read has succeeded, out-of-range indices without a read, a short block refused,
-// and every handle and view released after each read.
+// The sensor reader against a real block made by the test (laid out byte by byte where the
+// layout is checked): one snapshot per object, retries while no read has succeeded,
+// out-of-range indices without a read, a short block refused, and every handle and view
+// released after each read.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "sensors/mbmcaf.h"
 #include "shared_block.h"
@@ -35,8 +38,24 @@ class Reader : public testing::Test {
   std::unique_ptr<SharedBlock> block_;
 };
 
+// distinctReading() laid out by hand at the block's offsets, not through the header the
+// reader decodes with: temperatures at 0, voltages at 40, fans at 120, the counts at 160
+// and 164.
+std::vector<unsigned char> distinctRawBlock() {
+  std::vector<unsigned char> bytes(165, 0xFF);
+  for (int i = 0; i < 10; ++i) {
+    const std::int32_t temperature = 40 + i;
+    const double voltage = i + 0.25;
+    const std::int32_t fan = 1000 + i;
+    std::memcpy(&bytes[static_cast<std::size_t>(4 * i)], &temperature, 4);
+    std::memcpy(&bytes[static_cast<std::size_t>(40 + 8 * i)], &voltage, 8);
+    std::memcpy(&bytes[static_cast<std::size_t>(120 + 4 * i)], &fan, 4);
+  }
+  return bytes;
+}
+
 TEST_F(Reader, PresentBlockGivesEveryIndexFromOneRead) {
-  block_->write(distinctReading());
+  block_->write(distinctRawBlock());
   MBMCAF_c reader;
   for (std::uint8_t i = 0; i < 10; ++i) {
     EXPECT_EQ(reader.GetTemperature(i), 40 + i);

@@ -2,7 +2,8 @@
 // end to end through the real port component, DLPortIO.dll and the virtual display module:
 // the thirteen boxes, the six-row page in the controller's text memory (an overflowing row
 // overwritten by the next, the last one running on into row 6), the modal showing from
-// "MBM arvot" with a fresh read per press, and the closed driver's refusal after the boxes.
+// "MBM arvot" with a fresh read per press (Esc does not close it), and the closed driver's
+// refusal after the boxes.
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -212,7 +213,7 @@ TEST_F(SensorPage, ClosedDriverFillsTheBoxesThenRefusesThePage) {
   EXPECT_EQ(module_->snapshot().bus.accessCount, accesses);
 }
 
-TEST_F(SensorPage, MbmButtonShowsTheWindowModallyAndClosingKeepsItsTexts) {
+TEST_F(SensorPage, MbmButtonShowsTheWindowModallyEscKeepsItAndClosingKeepsItsTexts) {
   startDisplay();
   block_->write(reading(45, 1, 1));
   TForm2& form2 = windows_->form2();
@@ -232,7 +233,11 @@ TEST_F(SensorPage, MbmButtonShowsTheWindowModallyAndClosingKeepsItsTexts) {
     EXPECT_TRUE(ran);
     EXPECT_FALSE(form2.isVisible());
   };
-  showModally([&] { pressUpdate(); });
+  showModally([&] {
+    QTest::keyClick(&form2, Qt::Key_Escape);
+    EXPECT_TRUE(form2.isVisible()) << "Esc closed the window";
+    pressUpdate();
+  });
   block_->write(reading(50, 1, 1));
   showModally([&] {
     EXPECT_EQ(box("Temp0_Edit1"), "45") << "the texts of the last press stay";

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Smoke test in a real X server: installs the build into a temporary prefix, starts the
 # installed test bench and viewer under a private Xvfb on a private virtual display module,
-# clicks "StartLPTDriver", "InitLCD" and "PrintLCDText" at their places in the window, and
-# checks the module's frame against the expected one. Screenshots of both windows, and of the
-# two side by side (the README's screenshot), are left in the output folder.
+# on a laptop's screen (1366x768) and on a full-HD one, and checks that both windows open
+# whole on the screen without covering each other. On the full-HD screen it clicks
+# "StartLPTDriver", "InitLCD" and "PrintLCDText" at their places in the window, and checks
+# the module's frame against the expected one. Screenshots of both windows, and of the two
+# side by side (the README's screenshot), are left in the output folder.
 # Usage: smoke_test.sh <build dir> <main window .ui> <expected frame> <output folder>
 # Exits 77 (skipped) when a tool it needs is missing. Every wait is bounded.
 set -euo pipefail
@@ -20,12 +22,17 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/kelvari-smoke.XXXXXX")"
 segment="/kelvari-smoke-$$"
 pids=()
 our_display=""
-# Stops the programs, newest first (the X server last), and removes what the test made.
-finish() {
+# Stops the programs, newest first (the X server last).
+stop_programs() {
   for ((n = ${#pids[@]} - 1; n >= 0; n--)); do
     kill "${pids[n]}" 2>/dev/null || true
     wait "${pids[n]}" 2>/dev/null || true
   done
+  pids=()
+}
+# Stops the programs and removes what the test made.
+finish() {
+  stop_programs
   rm -rf "$work" "/dev/shm${segment}"
 }
 trap finish EXIT
@@ -53,29 +60,61 @@ poll() {
 
 cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" || { cat "$work/install.log"; fail "cmake --install"; }
 
-# Xvfb picks a free display itself and writes its number once it accepts clients.
+grep -qxF "Exec=\"$work/prefix/bin/kelvari-bench\"" "$work/prefix/share/applications/kelvari.desktop" ||
+  fail "the desktop entry does not start the installed launcher by its path"
+
 # Every program runs under timeout, so none outlives the test's own time limit even if this
 # script is killed outright.
 alive=150
-timeout "$alive" Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-poll 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-our_display=":$(cat "$work/display")"
-export DISPLAY="$our_display"
 export QT_QPA_PLATFORM=xcb DLPORTIO_BACKEND=lcd DLPORTIO_LCD_SEGMENT="$segment" DLPORTIO_LCD_POWERON=zero
 unset DLPORTIO_SHADOW DLPORTIO_LCD_DISCONNECTED DLPORTIO_LCD_BUSY WAYLAND_DISPLAY
-
-timeout "$alive" "$work/prefix/bin/kelvari" >"$out/kelvari.log" 2>&1 &
-pids+=($!)
-timeout "$alive" "$work/prefix/bin/lcdview" >"$out/lcdview.log" 2>&1 &
-pids+=($!)
-
 window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
 bench="" viewer=""
 found_bench() { bench="$(window_of '^Kelvari v')"; [ -n "$bench" ]; }
 found_viewer() { viewer="$(window_of '^lcdview')"; [ -n "$viewer" ]; }
-poll 60 found_bench || fail "the test bench's window did not appear ($(cat "$out/kelvari.log"))"
-poll 60 found_viewer || fail "the viewer's window did not appear ($(cat "$out/lcdview.log"))"
+
+# open_windows <width>x<height>: a private Xvfb of that size (it picks a free display itself
+# and writes its number once it accepts clients), with the installed test bench and viewer.
+open_windows() {
+  rm -f "$work/display"
+  timeout "$alive" Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  pids+=($!)
+  poll 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+  our_display=":$(cat "$work/display")"
+  export DISPLAY="$our_display"
+  timeout "$alive" "$work/prefix/bin/kelvari" >"$out/kelvari.log" 2>&1 &
+  pids+=($!)
+  timeout "$alive" "$work/prefix/bin/lcdview" >"$out/lcdview.log" 2>&1 &
+  pids+=($!)
+  poll 60 found_bench || fail "the test bench's window did not appear ($(cat "$out/kelvari.log"))"
+  poll 60 found_viewer || fail "the viewer's window did not appear ($(cat "$out/lcdview.log"))"
+}
+
+# Both windows whole on the <width>x<height> screen, and neither over the other.
+check_geometry() {
+  local X Y WIDTH HEIGHT bx by bw bh
+  eval "$(xdotool getwindowgeometry --shell "$bench")"
+  bx=$X by=$Y bw=$WIDTH bh=$HEIGHT
+  eval "$(xdotool getwindowgeometry --shell "$viewer")"
+  echo "$1: test bench ${bw}x${bh}+${bx}+${by}, viewer ${WIDTH}x${HEIGHT}+${X}+${Y}"
+  local screen_width="${1%x*}" screen_height="${1#*x}"
+  for window in "$bx $by $bw $bh" "$X $Y $WIDTH $HEIGHT"; do
+    read -r x y w h <<<"$window"
+    if [ "$x" -lt 0 ] || [ "$y" -lt 0 ] || [ $((x + w)) -gt "$screen_width" ] || [ $((y + h)) -gt "$screen_height" ]; then
+      fail "on $1 a window is not whole on the screen (${w}x${h}+${x}+${y})"
+    fi
+  done
+  [ $((X + WIDTH)) -le "$bx" ] || [ $((bx + bw)) -le "$X" ] || [ $((Y + HEIGHT)) -le "$by" ] ||
+    [ $((by + bh)) -le "$Y" ] || fail "on $1 the viewer covers the test bench"
+}
+
+open_windows 1366x768
+check_geometry 1366x768
+import -window root "$out/laptop.png" || fail "no screenshot of the laptop's screen"
+stop_programs
+
+open_windows 1920x1080
+check_geometry 1920x1080
 
 # The centre of a control: its geometry in the form, plus that of every widget it sits in.
 centre() {

@@ -89,7 +89,7 @@ TEST_F(TracedModule, EveryByteIsDecodedWithItsPollsAndViolationsWhereTheyHappene
                                             "data 0x21 / 1", "write 0x21 and advance / 1",
                                             "strobe without /CE: nothing taken, lines 0xC0 / 0",
                                             "display mode: text / 1", "byte sent while busy: command 0x98 ignored / 0",
-                                            "status 0xA0: busy / 1"));
+                                            "status 0xA0: busy at every poll over 3 µs; the controller never became ready / 1"));
   EXPECT_EQ(entries[5].access, violationAccess);
   EXPECT_EQ(state_.ram[0x0200], 0x21);
   EXPECT_EQ(state_.violations.total, 2u);

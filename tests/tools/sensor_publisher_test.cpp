@@ -221,7 +221,7 @@ TEST_F(SensorPublisher, PublishesOwnerOnlyRewritesAndRemovesTheBlockOnSigterm) {
   EXPECT_EQ(block().temperatures[1], 46);
   EXPECT_DOUBLE_EQ(block().voltages[0], 3.296);
 
-  Publisher second({"--block", blockName_});
+  Publisher second({"--block", objectName_});  // the same block, named with its "/"
   EXPECT_EQ(second.end(), 1);
   EXPECT_NE(second.output().find("is being published by another process"), std::string::npos) << second.output();
 
@@ -260,6 +260,10 @@ TEST_F(SensorPublisher, RefusesABlockOfAnotherUserAndABadConfiguration) {
   EXPECT_EQ(missingConfig.end(), 1);
   EXPECT_NE(missingConfig.output().find("cannot read the configuration " + configPath_ + ".missing"), std::string::npos)
       << missingConfig.output();
+
+  Publisher help({"--help"});
+  EXPECT_EQ(help.end(), 0);
+  EXPECT_NE(help.output().find("usage: kelvari-sensors"), std::string::npos) << help.output();
 }
 
 TEST_F(SensorPublisher, ReportsAFaultyConfigurationLineAndAppliesTheRest) {

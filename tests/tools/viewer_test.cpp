@@ -36,6 +36,7 @@
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 constexpr auto& Palette = lcdview::YellowGreen;
@@ -258,15 +259,17 @@ TEST(LcdviewBinary, UsageErrorsAndUnwritableFilesFailClearly) {
   EXPECT_THAT(unwritable.err, HasSubstr("/nonexistent-folder/frame.png"));
 }
 
-TEST(LcdviewBinary, ASegmentItCreatesFollowsThePowerOnSetting) {
+TEST(LcdviewBinary, ASegmentItCreatesFollowsThePowerOnSettingAndNoSettingItDoesNotApply) {
   portlib_test::TestSegment segment;
   QProcess process;
   auto environment = QProcessEnvironment::systemEnvironment();
   environment.insert("DLPORTIO_LCD_POWERON", "zero");
+  environment.insert("DLPORTIO_LCD_BUSY", "soon");  // the module's busy time is the window's control
   process.setProcessEnvironment(environment);
   process.start(QStringLiteral(LCDVIEW_PATH), {"--segment", QString::fromStdString(segment.name()), "--text"});
   ASSERT_TRUE(process.waitForFinished(20000));
   ASSERT_EQ(process.exitCode(), 0);
+  EXPECT_THAT(process.readAllStandardError().toStdString(), Not(HasSubstr("DLPORTIO_LCD_BUSY")));
 
   const auto state = t6963::SharedModule::open(segment.name()).snapshot();
   EXPECT_TRUE(std::all_of(state.ram.begin(), state.ram.end(), [](std::uint8_t b) { return b == 0; }));

@@ -1,34 +1,36 @@
 // The player windows over the session bus: fake MPRIS players of this test's own on a
-// dbus-daemon of its own. What a player says shows in its window; the length in any of the
-// types players send; a player that vanishes after the search; no bus at all; players and a
-// bus that never answer, within the bound of one press (1.5 s). Where the bound is not the
+// dbus-daemon of its own. What a player says shows on the media-player page, pressed through
+// its handler; the length in any of the types players send; a player that vanishes after the
+// search; no bus at all; players and a bus that never answer, within the bound of one press
+// (1.5 s). Where the bound is not the
 // point, the players are asked with a patient timeout, so that a loaded machine cannot make
 // an answer late.
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "fake_mpris_player.h"
-#include "player_window_view.h"
+#include "winamp_page_press.h"
 #include "winapi/fake.h"
 #include "winapi/media_players.h"
+#include "winapi/winamp.h"
+#include "winapi/windows.h"
 
 namespace winapi::test {
 namespace {
 
 class QtEnvironment : public testing::Environment {
  public:
-  void SetUp() override { application_ = std::make_unique<QCoreApplication>(argc_, argv_); }
+  void SetUp() override { application_ = std::make_unique<QApplication>(argc_, argv_); }
   void TearDown() override { application_.reset(); }
 
  private:
   int argc_ = 1;
   char name_[16] = "mpris-test";
   char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QCoreApplication> application_;
+  std::unique_ptr<QApplication> application_;
 };
 
 [[maybe_unused]] testing::Environment* const qtEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
@@ -59,11 +61,11 @@ FakeMprisPlayer::State saying(const char* status, QVariantMap metadata = {}, qlo
   return {QString::fromUtf8(status), QVariant::fromValue(position), std::move(metadata), std::move(silenced)};
 }
 
-TEST_F(SessionBusPlayers, PlayerShowsInItsWindowWithTheLengthInAnyTypePlayersSend) {
+TEST_F(SessionBusPlayers, PlayerShowsOnThePageWithTheLengthInAnyTypePlayersSend) {
   struct Case {
     const char* name;
     FakeMprisPlayer::State state;
-    PlayerWindowView expected;
+    WinampPage expected;
   };
   const auto length = [](QVariant value) {
     return saying("Stopped", {{"mpris:length", value}, {"xesam:title", "T"}});
@@ -75,28 +77,26 @@ TEST_F(SessionBusPlayers, PlayerShowsInItsWindowWithTheLengthInAnyTypePlayersSen
                {"xesam:title", "Kappale"},
                {"mpris:length", QVariant::fromValue<qlonglong>(250'000'000)}},
               125'500'000),
-       {true, "Anna, Bo - Kappale - Winamp", 1, 125'500, 250}},
+       {"Anna, Bo - Kappale", "Winamp playing", "2:05 / 4:10"}},
       {"paused",
        saying("Paused", {{"xesam:artist", QString::fromUtf8("Sigur Rós")},
                          {"xesam:title", QString::fromUtf8("Hoppípolla")},
                          {"mpris:length", QVariant::fromValue<qulonglong>(3'725'000'000)}}),
-       {true, QString::fromUtf8("Sigur Rós - Hoppípolla - Winamp"), 3, 0, 3725}},
-      {"stopped", saying("Stopped"), {true, " - Winamp", 0, 0, 0}},
-      {"int32", length(QVariant::fromValue<int>(90'000'000)), {true, "T - Winamp", 0, 0, 90}},
-      {"double", length(61.9e6), {true, "T - Winamp", 0, 0, 61}},
-      {"text", length(QStringLiteral("42000000")), {true, "T - Winamp", 0, 0, 42}},
-      {"nonsense", length(QStringLiteral("soon")), {true, "T - Winamp", 0, 0, 0}},
+       {QString::fromUtf8("Sigur Rós - Hoppípolla"), "Winamp paused", "0:00 / 62:05"}},
+      {"stopped", saying("Stopped"), {"", "Winamp stopped", "0:00 / 0:00"}},
+      {"int32", length(QVariant::fromValue<int>(90'000'000)), {"T", "Winamp stopped", "0:00 / 1:30"}},
+      {"double", length(61.9e6), {"T", "Winamp stopped", "0:00 / 1:01"}},
+      {"text", length(QStringLiteral("42000000")), {"T", "Winamp stopped", "0:00 / 0:42"}},
+      {"nonsense", length(QStringLiteral("soon")), {"T", "Winamp stopped", "0:00 / 0:00"}},
   };
   askPatiently();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto fake = player(c.name, c.state);
-    const PlayerWindowView view = viewPlayerWindow();
-    EXPECT_EQ(view.found, c.expected.found);
-    EXPECT_EQ(view.title, c.expected.title);
-    EXPECT_EQ(view.state, c.expected.state);
-    EXPECT_EQ(view.position, c.expected.position);
-    EXPECT_EQ(view.length, c.expected.length);
+    const WinampPage page = pressWinampPage();
+    EXPECT_EQ(page.title, c.expected.title);
+    EXPECT_EQ(page.state, c.expected.state);
+    EXPECT_EQ(page.time, c.expected.time);
   }
 }
 
@@ -121,48 +121,43 @@ TEST_F(SessionBusPlayers, WithoutASessionBusNoPlayerIsFoundAndNothingWaits) {
   for (const char* address : {"", "unix:path=/nonexistent/kelvari-bus"}) {
     SCOPED_TRACE(address);
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-    QElapsedTimer timer;
-    timer.start();
-    const PlayerWindowView view = viewPlayerWindow();
-    EXPECT_LT(timer.elapsed(), PressBoundMilliseconds);
-    EXPECT_FALSE(view.found);
-    EXPECT_EQ(view.title, "");
-    EXPECT_EQ(view.state, 0);
+    const WinampPage page = pressWinampPage();
+    EXPECT_LT(page.pressMilliseconds, PressBoundMilliseconds);
+    EXPECT_EQ(page.title, "");
+    EXPECT_EQ(page.state, "Winamp stopped");
+    EXPECT_EQ(page.time, "0:00 / 0:00");
   }
   qputenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().toUtf8());
   qputenv("XDG_RUNTIME_DIR", runtimeDirectory);
-  EXPECT_TRUE(viewPlayerWindow().found);
+  EXPECT_EQ(pressWinampPage().state, "Winamp playing");
 }
 
 TEST_F(SessionBusPlayers, PlayersThatDoNotAnswerCountAsAbsentWithinTheBoundOfOnePress) {
   const auto hung = player("hung", saying("Playing", {}, 0, {"*"}));
-  QElapsedTimer timer;
-  timer.start();
-  EXPECT_FALSE(viewPlayerWindow().found);
-  EXPECT_LT(timer.elapsed(), PressBoundMilliseconds);
+  const WinampPage alone = pressWinampPage();
+  EXPECT_EQ(alone.state, "Winamp stopped");
+  EXPECT_LT(alone.pressMilliseconds, PressBoundMilliseconds);
 
   const auto silentAfterSearch = player("silent", saying("Playing", {}, 0, {"Metadata", "Position"}));
-  timer.restart();
-  const PlayerWindowView view = viewPlayerWindow();
-  EXPECT_LT(timer.elapsed(), PressBoundMilliseconds);
-  EXPECT_EQ(view.title, "");
-  EXPECT_EQ(view.state, 0) << "a window whose player did not answer is invalid";
-  EXPECT_EQ(view.length, 0);
+  const WinampPage page = pressWinampPage();
+  EXPECT_LT(page.pressMilliseconds, PressBoundMilliseconds);
+  EXPECT_EQ(page.title, "");
+  EXPECT_EQ(page.state, "Winamp stopped") << "a window whose player did not answer is invalid";
+  EXPECT_EQ(page.time, "0:00 / 0:00");
 }
 
 TEST_F(SessionBusPlayers, BusThatDoesNotAnswerTheHandshakeCostsOneTimeoutAndIsTakenUpLater) {
   PrivateSessionBus stalled;  // the session bus until it ends
   stalled.pause();
-  QElapsedTimer timer;
-  timer.start();
-  EXPECT_FALSE(viewPlayerWindow().found);
-  EXPECT_LT(timer.elapsed(), PressBoundMilliseconds);
+  const WinampPage page = pressWinampPage();
+  EXPECT_EQ(page.state, "Winamp stopped");
+  EXPECT_LT(page.pressMilliseconds, PressBoundMilliseconds);
 
   stalled.resume();
   FakeMprisPlayer late(stalled.address(), QStringLiteral("late"));
   late.set(saying("Playing"));
   bool found = false;
-  for (int search = 0; search < 50 && !found; ++search) found = viewPlayerWindow().found;
+  for (int search = 0; search < 50 && !found; ++search) found = pressWinampPage().state == "Winamp playing";
   EXPECT_TRUE(found);
 }
 
