@@ -8,7 +8,8 @@ packages=(cmake ninja-build g++ pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           fonts-liberation2 dbus xvfb xauth
           libsensors-dev lm-sensors clang sigrok-cli
-          xdotool imagemagick libxml2-utils gcovr)
+          xdotool imagemagick libxml2-utils gcovr
+          lcd4linux lcdproc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
