@@ -87,8 +87,9 @@ int main(int argc, char** argv) {
   if (shim.native().find_first_of(" :") != std::string::npos) {
     return fail("the library's path holds a space or a colon, which LD_PRELOAD cannot carry: " + shim.native(), CannotRun);
   }
+  // Libraries preloaded already keep their place before ours (a sanitizer's runtime must be first).
   std::string preload = shim.native();
-  if (const char* earlier = std::getenv("LD_PRELOAD"); earlier != nullptr && *earlier != '\0') preload += std::string(":") + earlier;
+  if (const char* earlier = std::getenv("LD_PRELOAD"); earlier != nullptr && *earlier != '\0') preload = std::string(earlier) + ":" + preload;
   ::setenv("LD_PRELOAD", preload.c_str(), 1);
 
   ::execvp(argv[next], argv + next);

@@ -34,8 +34,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const Envi
   ::setpgid(pid_, pid_);
 }
 
-ChildProcess::~ChildProcess() { stop(); }
-
 std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit) {
   waitUntil([this] {
     int status = 0;

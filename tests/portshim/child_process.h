@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,12 +22,11 @@ class ChildProcess {
   ChildProcess(const std::vector<std::string>& arguments, const Environment& environment, const std::string& logFile);
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
-  ~ChildProcess();
+  ~ChildProcess() { stop(); }
 
   // The wait status once it ended within `limit`; nullopt while it still runs.
   std::optional<int> waitExit(std::chrono::milliseconds limit);
-
-  // SIGTERM to its group, SIGKILL after a second; returns the wait status.
+  // SIGTERM to its group, SIGKILL a second later; the wait status.
   int stop();
 
  private:
@@ -36,16 +36,7 @@ class ChildProcess {
 
 // Polls `condition` every 20 ms until it holds or `limit` passes; its last answer.
 template <typename Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds limit);
-
-std::string readFile(const std::string& path);
-
-}  // namespace portshim_test
-
-#include <thread>
-
-template <typename Condition>
-bool portshim_test::waitUntil(Condition condition, std::chrono::milliseconds limit) {
+bool waitUntil(Condition condition, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() >= end) return condition();
@@ -53,3 +44,7 @@ bool portshim_test::waitUntil(Condition condition, std::chrono::milliseconds lim
   }
   return true;
 }
+
+std::string readFile(const std::string& path);
+
+}  // namespace portshim_test
