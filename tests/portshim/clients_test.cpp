@@ -4,9 +4,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -54,7 +51,7 @@ class ThroughKelvariPort : public ::testing::Test {
   // What every program the test starts runs with.
   static Environment environment() {
 #ifdef SANITIZER_RUNTIME
-    return {{"LD_PRELOAD", SANITIZER_RUNTIME}, {"ASAN_OPTIONS", "detect_leaks=0"}};
+    return {{"LD_PRELOAD", SANITIZER_RUNTIME}, {"ASAN_OPTIONS", "detect_leaks=0:handle_segv=0"}};
 #else
     return {};
 #endif
@@ -77,8 +74,7 @@ bool installed(const char* program) { return ::access(program, X_OK) == 0; }
 
 constexpr const char* Lcd4linux = "/usr/sbin/lcd4linux";
 
-std::string lcd4linuxConfig(const std::string& display) {
-  return R"(
+constexpr const char* Lcd4linuxConfig = R"(
 Display T6963 {
   Driver 'T6963'
   Model 'T6963'
@@ -122,8 +118,8 @@ Layout L {
   Row3.Col2 'Level'
 }
 Layout 'L'
-Display ')" + display + "'\n";
-}
+Display 'T6963'
+)";
 
 // The PPM's pixels as the module's frame holds them (1 = dark); empty while incomplete.
 std::optional<t6963::Frame> readPpm(const std::string& file) {
@@ -139,17 +135,18 @@ std::optional<t6963::Frame> readPpm(const std::string& file) {
 
 TEST_F(ThroughKelvariPort, Lcd4linuxOverPpdevDrawsWhatItsImageDriverDraws) {
   if (!installed(Lcd4linux)) GTEST_SKIP() << "lcd4linux is not installed (scripts/install-deps.sh brings it)";
+  const std::string config = writePrivate("lcd4linux.conf", Lcd4linuxConfig);
   const std::string image = path("image.ppm");
   std::optional<t6963::Frame> expected;
   {
-    ChildProcess drawing({Lcd4linux, "-F", "-q", "-f", writePrivate("image.conf", lcd4linuxConfig("Image")), "-o", image},
+    ChildProcess drawing({Lcd4linux, "-F", "-q", "-f", config, "-c", "Display='Image'", "-o", image},
                          {}, path("image.log"));
     // The layout is drawn once the bar's first pixel (row 3, column 2) is dark.
     waitUntil([&] { return (expected = readPpm(image)) && expected->at(6, 16) == 1; }, ClientLimit);
   }
   ASSERT_TRUE(expected && expected->at(6, 16) == 1) << "lcd4linux's Image driver drew no layout; see " << path("image.log");
 
-  ChildProcess driver(underKelvariPort({Lcd4linux, "-F", "-q", "-f", writePrivate("t6963.conf", lcd4linuxConfig("T6963"))}),
+  ChildProcess driver(underKelvariPort({Lcd4linux, "-F", "-q", "-f", config}),
                       environment(), path("t6963.log"));
   t6963::ModuleState state;
   waitUntil([&] {
