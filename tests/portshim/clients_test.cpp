@@ -12,7 +12,6 @@
 #include <string>
 
 #include "child_process.h"
-#include "t6963/character_rom.h"
 #include "t6963/renderer.h"
 #include "t6963/shared_module.h"
 
@@ -196,20 +195,17 @@ int lcdprocClient(int port, const std::string& lines) {
   return -1;
 }
 
-// Whether the 6x8 cell at (column, row) of the frame shows `c`, not blank, with the glyph
-// the character generator in use holds for it: the ROM (code = ASCII - 0x20), or with
-// external CG the CG RAM at offset << 11 | code << 3 | row, where LCDd loads its own font.
+// Whether the 6x8 cell at (column, row) of the frame shows `c`, not blank, in the font LCDd
+// loads into CG RAM (external CG: glyph row y of code c at offset << 11 | c << 3 | y).
 bool cellShows(const t6963::ModuleState& state, int column, int row, char c) {
   namespace cmd = t6963c::cmd;
   const auto frame = t6963::render(state, true);
-  const auto& c6963 = state.controller;
-  const bool externalCg = (c6963.modeSet & cmd::ModeExternalCg) != 0;
-  const auto code = static_cast<unsigned>(static_cast<unsigned char>(c));
+  if ((state.controller.modeSet & cmd::ModeExternalCg) == 0) return false;
+  const unsigned glyph = (state.controller.offset & cmd::OffsetMask) << cmd::CgOffsetShift |
+                         static_cast<unsigned>(static_cast<unsigned char>(c)) << cmd::CgCodeShift;
   bool lit = false;
   for (int y = 0; y < t6963c::FontHeight; ++y) {
-    const unsigned cgAddress = (c6963.offset & cmd::OffsetMask) << cmd::CgOffsetShift | code << cmd::CgCodeShift | static_cast<unsigned>(y);
-    const std::uint8_t dots = externalCg ? state.ram[cgAddress & t6963::RamAddressMask]
-                                         : t6963::romGlyph(static_cast<std::uint8_t>(code - ' '))[static_cast<std::size_t>(y)];
+    const std::uint8_t dots = state.ram[(glyph + static_cast<unsigned>(y)) & t6963::RamAddressMask];
     for (int x = 0; x < t6963c::FontWidth; ++x) {
       const int on = (dots >> (t6963c::LeftmostPixelBit - x)) & 1;
       if (frame.at(column * t6963c::FontWidth + x, row * t6963c::FontHeight + y) != on) return false;
