@@ -48,12 +48,14 @@ namespace {
 
 using namespace portshim;
 
-// The C library's definitions of the calls this library stands in front of.
-template <typename Function>
-Function* next(const char* name) {
-  return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+// The C library's definition of a call this library stands in front of, looked up once
+// (sigaction's before the trap handler can need it: dlsym is no call for a handler).
+template <auto* Function>
+decltype(Function) next(const char* name) {
+  static const auto real = reinterpret_cast<decltype(Function)>(dlsym(RTLD_NEXT, name));
+  return real;
 }
-#define NEXT(function) (*[] { static auto* const real = next<decltype(::function)>(#function); return real; }())
+#define NEXT(function) (next<&::function>(#function))
 
 void say(std::string_view line) {
   std::fprintf(stderr, "kelvari-port: %.*s\n", static_cast<int>(line.size()), line.data());
