@@ -4,14 +4,16 @@
 # resolves links): bin/kelvari is a link to the executable there, so the library sits next
 # to the program without a ".dll" file in the shared bin folder. lcdview, kelvari-sensors and
 # the launcher kelvari-bench (test bench, viewer and publisher together) go into bin; the
-# desktop entry starts the launcher. Tests, test libraries and benchmarks are not installed.
+# desktop entry starts the launcher. kelvari-port goes into bin and the library it preloads
+# into the program folder, where it looks for it. Tests, test libraries and benchmarks are
+# not installed.
 include(GNUInstallDirs)
 set(KELVARI_PROGRAM_DIR ${CMAKE_INSTALL_LIBEXECDIR}/kelvari)
 
-install(TARGETS kelvari DLPortIO
+install(TARGETS kelvari DLPortIO kelvari-port-shim
         RUNTIME DESTINATION ${KELVARI_PROGRAM_DIR}
         LIBRARY DESTINATION ${KELVARI_PROGRAM_DIR})
-install(TARGETS lcdview kelvari-sensors RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS lcdview kelvari-sensors kelvari-port RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 file(RELATIVE_PATH program_from_bin /${CMAKE_INSTALL_BINDIR} /${KELVARI_PROGRAM_DIR}/kelvari)
 file(CREATE_LINK ${program_from_bin} ${CMAKE_BINARY_DIR}/kelvari-link SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/kelvari-link DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME kelvari)
@@ -29,8 +31,9 @@ set(CPACK_PACKAGE_CONTACT "Kelvari developers <kelvari@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Test bench for a 240x64 T6963C graphic LCD on the parallel port")
 set(CPACK_PACKAGE_DESCRIPTION
     "The test bench kelvari drives a T6963C graphic LCD wired to the PC parallel port, or a\
- virtual display module in its place; lcdview shows the virtual module live and\
- kelvari-sensors publishes this machine's hardware monitors for the sensor page.")
+ virtual display module in its place; lcdview shows the virtual module live,\
+ kelvari-sensors publishes this machine's hardware monitors for the sensor page, and\
+ kelvari-port runs other display drivers (lcd4linux, LCDd) on the virtual module.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

@@ -9,7 +9,7 @@ packages=(cmake ninja-build g++ pkg-config
           fonts-liberation2 dbus xvfb xauth
           libsensors-dev lm-sensors clang sigrok-cli
           xdotool imagemagick libxml2-utils gcovr
-          g++-mingw-w64-x86-64 wine64)
+          lcd4linux lcdproc g++-mingw-w64-x86-64 wine64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

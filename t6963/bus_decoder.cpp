@@ -331,10 +331,10 @@ int commandParameterCount(std::uint8_t opcode) {
 }
 
 std::string describeStatus(std::uint8_t status) {
-  std::string text = (status & sta::Ready) == sta::Ready ? "ready"
-                     : (status & sta::AutoWriteOk) != 0  ? "auto write ready"
-                     : (status & sta::AutoReadOk) != 0   ? "auto read ready"
-                                                         : "busy";
+  std::string text = (status & sta::AutoWriteOk) != 0       ? "auto write ready"
+                     : (status & sta::AutoReadOk) != 0        ? "auto read ready"
+                     : (status & sta::Ready) == sta::Ready    ? "ready"
+                                                              : "busy";
   if ((status & sta::PeekCopyError) != 0) text += ", peek/copy error";
   return text;
 }

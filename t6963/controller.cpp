@@ -127,8 +127,9 @@ std::uint8_t statusWord(const ModuleState& state) {
   if (!isBusy(state)) {
     switch (c.autoMode) {
       case AutoMode::Off: status |= sta::Ready; break;
-      case AutoMode::Write: status |= sta::AutoWriteOk; break;
-      case AutoMode::Read: status |= sta::AutoReadOk; break;
+      // The auto reset is a command the controller takes in auto mode: STA0/STA1 say so.
+      case AutoMode::Write: status |= sta::Ready | sta::AutoWriteOk; break;
+      case AutoMode::Read: status |= sta::Ready | sta::AutoReadOk; break;
     }
   }
   return status;

@@ -19,7 +19,8 @@
 // bytes from it, so a missing parameter is whatever stood there before. After each command
 // the controller is busy for `settings.busyAccesses` port accesses: the status shows
 // neither ready bit, and bytes strobed in are ignored and counted. In auto mode the status
-// shows STA2 or STA3 and not STA0/STA1. Screen peek and copy need the address pointer in
+// shows STA2 or STA3 beside STA0/STA1, which still say that a command (the auto reset) can
+// be taken. Screen peek and copy need the address pointer in
 // the displayed part of the graphic area (columns 0..39 of its 64 rows); otherwise they set
 // STA6 and do nothing. Peek reads the displayed image at the current blink phase; screen
 // copy copies the displayed line from the pointer's column to the end of the line. STA5 is

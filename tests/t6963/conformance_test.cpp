@@ -149,8 +149,8 @@ constexpr unsigned AutoWriting = static_cast<unsigned>(AutoMode::Write);
 constexpr unsigned AutoReading = static_cast<unsigned>(AutoMode::Read);
 // The status word in each mode when not busy, in the normal blink phase.
 constexpr unsigned StatusNormal = sta::Ready | sta::ControllerOk | sta::BlinkNormal;
-constexpr unsigned StatusAutoWrite = sta::AutoWriteOk | sta::ControllerOk | sta::BlinkNormal;
-constexpr unsigned StatusAutoRead = sta::AutoReadOk | sta::ControllerOk | sta::BlinkNormal;
+constexpr unsigned StatusAutoWrite = sta::Ready | sta::AutoWriteOk | sta::ControllerOk | sta::BlinkNormal;
+constexpr unsigned StatusAutoRead = sta::Ready | sta::AutoReadOk | sta::ControllerOk | sta::BlinkNormal;
 
 INSTANTIATE_TEST_SUITE_P(
     RegisterSet, Conformance,
