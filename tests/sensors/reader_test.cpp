@@ -1,9 +1,13 @@
 // The sensor reader against a real block made by the test: one snapshot per object, retries
 // while no read has succeeded, out-of-range indices without a read, a short block refused,
-// and every handle and view released after each read.
+// whatever else another user or a dead publisher leaves at the name counted as absent
+// with the reason said once, and every handle and view released after each read.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -104,6 +108,59 @@ TEST_F(Reader, IndexTenAndAboveGiveTheOutOfRangeValueWithoutARead) {
   block_->write(distinctReading(7));
   EXPECT_EQ(reader.GetTemperature(9), 56) << "the read flag stayed clear";
 }
+
+struct AbsentRow {
+  const char* name;
+  std::function<void(SharedBlock&)> leave;  // what is left at the block's name
+  const char* reason;
+};
+
+class ReaderOfWhatIsLeft : public Reader, public testing::WithParamInterface<AbsentRow> {};
+
+// Nothing hangs, and the page gets the values of a missing block.
+TEST_P(ReaderOfWhatIsLeft, CountsItAsAbsentAndSaysWhyOnce) {
+  if (std::string(GetParam().name) == "AnotherUsersBlock" && geteuid() != 0) GTEST_SKIP() << "chown needs root";
+  const std::string path = "/dev/shm" + block_->name();
+  GetParam().leave(*block_);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MBMCAF_c().GetTemperature(1), 0);
+  EXPECT_EQ(MBMCAF_c().GetVoltage(1), 0.0);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(said, testing::HasSubstr(block_->name()));
+  EXPECT_THAT(said, testing::HasSubstr(GetParam().reason));
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  for (const std::string& left : {path, path + "-real"}) ::unlink(left.c_str());
+  ::rmdir(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReaderOfWhatIsLeft,
+    testing::Values(
+        AbsentRow{"Fifo", [](SharedBlock& b) { ASSERT_EQ(mkfifo(("/dev/shm" + b.name()).c_str(), 0666), 0); },
+                  "not a regular file"},
+        AbsentRow{"Directory", [](SharedBlock& b) { ASSERT_EQ(mkdir(("/dev/shm" + b.name()).c_str(), 0755), 0); },
+                  "not a regular file"},
+        AbsentRow{"SymbolicLinkToALiveBlock",
+                  [](SharedBlock& b) {
+                    b.write(distinctReading());
+                    const std::string path = "/dev/shm" + b.name();
+                    ASSERT_EQ(::rename(path.c_str(), (path + "-real").c_str()), 0);
+                    ASSERT_EQ(::symlink((path + "-real").c_str(), path.c_str()), 0);
+                  },
+                  "symbolic link"},
+        AbsentRow{"AnotherUsersBlock",
+                  [](SharedBlock& b) {
+                    b.write(distinctReading());
+                    ASSERT_EQ(fchown(b.descriptor(), 65534, 65534), 0);
+                  },
+                  "belongs to user 65534"},
+        AbsentRow{"BlockOfAPublisherThatDied",
+                  [](SharedBlock& b) {
+                    b.write(distinctReading());
+                    b.abandon();
+                  },
+                  "held by no running publisher"}),
+    [](const auto& row) { return row.param.name; });
 
 TEST(SharedMemoryStandIns, RejectWriteAccessUnknownHandlesAndViews) {
   winapi::fake::reset();
