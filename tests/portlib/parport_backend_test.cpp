@@ -1,6 +1,8 @@
 // The ppdev backend against a fake parport: the wire protocol's accesses become the
 // driver's calls (none for the ECR), the card's own base works beside LPT1's, other ports
-// are refused, failures carry their remedy; the port is found from a stand-in of
+// are refused, failures carry their remedy, a failed call leaves the soft copy of the
+// lines as the port has them and is reported once per kind, a port without a
+// bidirectional mode is refused; the port is found from a stand-in of
 // /proc/sys/dev/parport, and the shadow view feeds the virtual module.
 #include "portlib/parport_backend.h"
 
@@ -44,7 +46,8 @@ class ParportBackendTest : public ::testing::Test {
 
 TEST_F(ParportBackendTest, ClaimsExclusivelyAndReleasesAtTheEnd) {
   { auto backend = open(); }
-  EXPECT_THAT(fake.calls, ElementsAre("open /dev/parport0", "PPEXCL", "PPCLAIM", "PPRCONTROL", "PPRELEASE", "close"));
+  EXPECT_THAT(fake.calls, ElementsAre("open /dev/parport0", "PPEXCL", "PPCLAIM", "PPGETMODES", "PPRCONTROL", "PPRELEASE",
+                                      "close"));
 }
 
 TEST_F(ParportBackendTest, OneLcdByteCostsTwelveCallsAndTheEcrNone) {
@@ -103,12 +106,53 @@ TEST_F(ParportBackendTest, AnEcrWriteAskingForAnotherModeIsReportedOnceAndTheMod
   EXPECT_THAT(lines, ElementsAre(HasSubstr("byte mode")));
 }
 
-TEST_F(ParportBackendTest, AFailingCallIsReportedOnceAndReadsGiveZero) {
+// The wire protocol's status read and data write, as the byte layer makes them.
+void statusReadAndDataWrite(portlib::ParportBackend& backend) {
+  using Controls = std::initializer_list<std::uint8_t>;
+  for (const std::uint8_t control : Controls{ctl::StatusSelect, ctl::StatusRead}) backend.write(ControlPort, control);
+  backend.read(DataPort);
+  for (const std::uint8_t control : Controls{ctl::StatusSelect, ctl::Released}) backend.write(ControlPort, control);
+  backend.write(DataPort, 0x5A);
+  for (const std::uint8_t control : Controls{0x00, 0x02, 0x03, 0x02, 0x00}) backend.write(ControlPort, control);
+}
+
+TEST_F(ParportBackendTest, EachKindOfFailingCallIsReportedOnceAndReadsGiveZero) {
   auto backend = open();
-  fake.failing["PPRDATA"] = EIO;
+  for (const char* call : {"PPRDATA", "PPRSTATUS", "PPWDATA", "PPWCONTROL", "PPDATADIR"}) fake.failing[call] = EIO;
+  statusReadAndDataWrite(backend);
+  statusReadAndDataWrite(backend);
   EXPECT_EQ(backend.read(DataPort), 0x00);
-  EXPECT_EQ(backend.read(DataPort), 0x00);
-  EXPECT_THAT(lines, ElementsAre(HasSubstr("PPRDATA")));
+  EXPECT_EQ(backend.read(StatusPort), 0x00);
+  EXPECT_THAT(lines, ::testing::UnorderedElementsAre(HasSubstr("PPRDATA failed"), HasSubstr("PPRSTATUS failed"),
+                                                     HasSubstr("PPWDATA failed"), HasSubstr("PPWCONTROL failed"),
+                                                     HasSubstr("PPDATADIR failed")));
+}
+
+TEST_F(ParportBackendTest, AFailedControlWriteLeavesTheSoftCopyAndIsTriedAgain) {
+  auto backend = open();
+  fake.failing["PPWCONTROL"] = EIO;
+  backend.write(ControlPort, 0x03);
+  EXPECT_EQ(backend.read(ControlPort), fake.controlLines);
+  fake.failing.clear();
+  fake.calls.clear();
+  backend.write(ControlPort, 0x03);
+  EXPECT_THAT(fake.calls, ElementsAre("PPWCONTROL 0x3"));
+  EXPECT_EQ(backend.read(ControlPort), 0x03);
+}
+
+TEST_F(ParportBackendTest, AFailedTurnToInputEndsTheCycleBeforeTheReadStrobe) {
+  auto backend = open();
+  fake.failing["PPDATADIR"] = EIO;
+  fake.calls.clear();
+  statusReadAndDataWrite(backend);
+  for (const std::string& call : fake.calls) {
+    if (call.starts_with("PPWCONTROL")) {
+      EXPECT_EQ(std::stoi(call.substr(11), nullptr, 16) & ctl::Rd, 0) << call;
+    }
+  }
+  EXPECT_EQ(fake.calls.front(), "PPDATADIR failed");
+  EXPECT_EQ(fake.calls[1], "PPWCONTROL 0x0") << "the cycle is ended: every line released";
+  EXPECT_EQ(backend.read(ControlPort) & ctl::DirInput, 0) << "the port still drives the data lines";
 }
 
 struct OpenFailureRow {
@@ -116,12 +160,14 @@ struct OpenFailureRow {
   int openError;
   const char* failingCall;
   const char* remedy;
+  unsigned int modes = 0x03;  // the port's modes, as PPGETMODES gives them
 };
 
 class ParportOpenFailure : public ParportBackendTest, public ::testing::WithParamInterface<OpenFailureRow> {};
 
 TEST_P(ParportOpenFailure, RefusesWithTheRemedyAndLeavesNothingOpen) {
   fake.openError = GetParam().openError;
+  fake.modes = GetParam().modes;
   if (*GetParam().failingCall != '\0') fake.failing[GetParam().failingCall] = EBUSY;
   try {
     open();
@@ -133,6 +179,8 @@ TEST_P(ParportOpenFailure, RefusesWithTheRemedyAndLeavesNothingOpen) {
   const auto opens = std::count_if(fake.calls.begin(), fake.calls.end(), [](const auto& c) { return c.starts_with("open"); });
   const auto closes = std::count(fake.calls.begin(), fake.calls.end(), "close");
   EXPECT_EQ(closes, GetParam().openError == 0 ? opens : 0);
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "PPCLAIM"),
+            std::count(fake.calls.begin(), fake.calls.end(), "PPRELEASE"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,7 +188,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OpenFailureRow{"NoPermission", EACCES, "", "add yourself to group lp and log in again"},
                       OpenFailureRow{"NoDevice", ENOENT, "", "modprobe ppdev"},
                       OpenFailureRow{"ClaimedElsewhere", 0, "PPEXCL", "busy"},
-                      OpenFailureRow{"ClaimBusy", 0, "PPCLAIM", "busy"}),
+                      OpenFailureRow{"ClaimBusy", 0, "PPCLAIM", "busy"},
+                      OpenFailureRow{"NoBidirectionalMode", 0, "", "set the port to PS/2, EPP or ECP in the BIOS setup",
+                                     0x01}),
     [](const auto& rowInfo) { return rowInfo.param.name; });
 
 // A stand-in of /proc/sys/dev/parport with the given ports (name, base-addr contents).
