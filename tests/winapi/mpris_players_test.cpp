@@ -1,7 +1,8 @@
 // The player windows over the session bus: fake MPRIS players of this test's own on a
 // dbus-daemon of its own. What a player says shows in its window; the length in any of the
 // types players send; a player that vanishes after the search; no bus at all; players and a
-// bus that never answer, within the bound of one press (1.5 s). Where the bound is not the
+// bus that never answer, and a player that answers each question just inside the per-call
+// limit, within the bound of one press (1.5 s). Where the bound is not the
 // point, the players are asked with a patient timeout, so that a loaded machine cannot make
 // an answer late.
 #include <QCoreApplication>
@@ -42,7 +43,7 @@ class SessionBusPlayers : public testing::Test {
   void SetUp() override { fake::reset(); }
   void TearDown() override { fake::reset(); }
 
-  static void askPatiently() { fake::setMediaPlayers(std::shared_ptr<MediaPlayers>(makeSessionBusPlayers(10'000))); }
+  static void askPatiently() { fake::setMediaPlayers(std::shared_ptr<MediaPlayers>(makeSessionBusPlayers(10'000, 600'000))); }
 
   static std::unique_ptr<FakeMprisPlayer> player(const char* name, FakeMprisPlayer::State state) {
     auto fake = std::make_unique<FakeMprisPlayer>(bus_->address(), QString::fromUtf8(name));
@@ -148,6 +149,17 @@ TEST_F(SessionBusPlayers, PlayersThatDoNotAnswerCountAsAbsentWithinTheBoundOfOne
   EXPECT_EQ(view.title, "");
   EXPECT_EQ(view.state, 0) << "a window whose player did not answer is invalid";
   EXPECT_EQ(view.length, 0);
+}
+
+TEST_F(SessionBusPlayers, APlayerAnsweringEachQuestionJustInTimeCostsOnePressInAll) {
+  FakeMprisPlayer::State slowly = saying("Playing", {{"xesam:title", "T"}});
+  slowly.answerDelayMilliseconds = 150;  // the per-call limit is 200 ms
+  const auto slow = player("slow", slowly);
+  QElapsedTimer timer;
+  timer.start();
+  const HWND window = FindWindowA(winamp::WindowClass, nullptr);
+  for (int question = 0; question < 12; ++question) SendMessageA(window, WM_USER, 0, winamp::IpcIsPlaying);
+  EXPECT_LT(timer.elapsed(), PressBoundMilliseconds);
 }
 
 TEST_F(SessionBusPlayers, BusThatDoesNotAnswerTheHandshakeCostsOneTimeoutAndIsTakenUpLater) {
