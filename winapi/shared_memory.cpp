@@ -144,7 +144,7 @@ HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpNam
   } else {
     const std::string objectName = "/" + state.prefix + lpName;
     // shm_open adds O_NOFOLLOW and O_CLOEXEC; O_NONBLOCK keeps a FIFO from holding the open.
-    const int descriptor = ::shm_open(objectName.c_str(), O_RDONLY | O_NONBLOCK, 0);
+    const int descriptor = ::shm_open(objectName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
     if (descriptor < 0) {
       const int openError = errno;
       error = errorOf(openError);
