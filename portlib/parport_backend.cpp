@@ -20,6 +20,9 @@ namespace portlib {
 namespace {
 
 constexpr std::uint8_t ControlLines = 0x0F;  // bits 0-3: the lines PPWCONTROL drives
+// The ECR as the kernel leaves a claimed port: byte mode, FIFO empty, interrupts off.
+constexpr std::uint8_t ClaimedEcr = t6963c::ecr::ModeByte | t6963c::ecr::ErrorInterruptDisable |
+                                    t6963c::ecr::ServiceInterrupt | t6963c::ecr::FifoEmpty;
 
 struct CallInfo {
   unsigned long request;
@@ -37,9 +40,6 @@ constexpr CallInfo Calls[] = {
      "the data lines keep their direction; a read cycle then ends before /RD, as the port still drives them"},
 };
 static_assert(std::size(Calls) == ParportBackend::CallCount);
-// The ECR as the kernel leaves a claimed port: byte mode, FIFO empty, interrupts off.
-constexpr std::uint8_t ClaimedEcr = t6963c::ecr::ModeByte | t6963c::ecr::ErrorInterruptDisable |
-                                    t6963c::ecr::ServiceInterrupt | t6963c::ecr::FifoEmpty;
 
 std::uint32_t deviceNumber(const std::string& device) {
   std::uint32_t number = 0;

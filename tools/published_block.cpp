@@ -45,6 +45,7 @@ PublishedBlock::PublishedBlock(const std::string& name) : objectName_("/" + name
     struct stat status {};
     if (fstat(descriptor_, &status) != 0) fail(std::string("cannot be examined: ") + std::strerror(errno));
     if (status.st_uid != geteuid()) fail("belongs to user " + std::to_string(status.st_uid) + "; not taking it over");
+    if (!S_ISREG(status.st_mode)) fail("is not a regular file; not taking it over");
     if (!lockWholeFile(descriptor_)) {
       fail(errno == EAGAIN || errno == EACCES ? "is being published by another process"
                                               : std::string("cannot be locked: ") + std::strerror(errno));

@@ -18,7 +18,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -149,7 +148,7 @@ HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpNam
       const int openError = errno;
       error = errorOf(openError);
       if (openError == ELOOP) sayOnce("shared memory " + objectName + " is a symbolic link: ignored");
-    } else if ((error = checkObject(descriptor, objectName)) != ERROR_SUCCESS) {
+    } else if (error = checkObject(descriptor, objectName); error != ERROR_SUCCESS) {
       ::close(descriptor);
     } else {
       handle = newHandleKey();
