@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   keepStandardStreamsOpen();
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // a line that cannot be written is dropped, not kept
   signal(SIGPIPE, SIG_IGN);  // a reader gone: its lines fail, the run goes on
 
   // The signals that end the run are taken synchronously between two rewrites.
