@@ -48,6 +48,7 @@ class SensorBench {
     module_.reset();
     t6963::SharedModule::remove(segment_);
     shm_unlink(block_.c_str());
+    close(blockDescriptor_);
   }
 
   void update() { press(windows_->form2(), "Update_Button1"); }
@@ -56,7 +57,8 @@ class SensorBench {
  private:
   static void press(QWidget& window, const char* button) { window.findChild<QAbstractButton*>(button)->click(); }
 
-  void writeBlock() const {
+  // Written and held as a running publisher holds it.
+  void writeBlock() {
     kelvari::mbm::MbmSharedData data;
     for (std::size_t i = 0; i < kelvari::mbm::SensorCount; ++i) {
       data.temperatures[i] = 40 + static_cast<int>(i);
@@ -64,17 +66,20 @@ class SensorBench {
       data.voltages[i] = 1.648 + static_cast<double>(i);
     }
     const auto bytes = kelvari::mbm::encode(data);
-    const int descriptor = shm_open(block_.c_str(), O_RDWR | O_CREAT, 0600);
-    if (descriptor < 0 || ftruncate(descriptor, static_cast<off_t>(bytes.size())) != 0 ||
-        pwrite(descriptor, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    blockDescriptor_ = shm_open(block_.c_str(), O_RDWR | O_CREAT, 0600);
+    if (blockDescriptor_ < 0 || fcntl(blockDescriptor_, F_OFD_SETLK, &lock) != 0 ||
+        ftruncate(blockDescriptor_, static_cast<off_t>(bytes.size())) != 0 ||
+        pwrite(blockDescriptor_, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
       std::fprintf(stderr, "bench_sensors: cannot write the block %s\n", block_.c_str());
       std::exit(1);
     }
-    close(descriptor);
   }
 
   std::string segment_ = "/kelvari-bench-sensors-" + std::to_string(getpid());
   std::string block_;
+  int blockDescriptor_ = -1;
   int argc_ = 1;
   char name_[16] = "bench_sensors";
   char* argv_[2] = {name_, nullptr};

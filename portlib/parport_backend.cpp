@@ -3,6 +3,7 @@
 
 #include <sys/ioctl.h>
 
+#include <linux/parport.h>
 #include <linux/ppdev.h>
 
 #include <algorithm>
@@ -23,6 +24,23 @@ constexpr std::uint8_t ControlLines = 0x0F;  // bits 0-3: the lines PPWCONTROL d
 constexpr std::uint8_t ClaimedEcr = t6963c::ecr::ModeByte | t6963c::ecr::ErrorInterruptDisable |
                                     t6963c::ecr::ServiceInterrupt | t6963c::ecr::FifoEmpty;
 
+struct CallInfo {
+  unsigned long request;
+  const char* name;
+  const char* outcome;  // what the access does when the call fails
+};
+
+// By ParportBackend::Call.
+constexpr CallInfo Calls[] = {
+    {PPRDATA, "PPRDATA", "the read gives 0x00"},
+    {PPRSTATUS, "PPRSTATUS", "the read gives 0x00"},
+    {PPWDATA, "PPWDATA", "the data lines keep their last byte"},
+    {PPWCONTROL, "PPWCONTROL", "the control lines stay as they were and the next write tries again"},
+    {PPDATADIR, "PPDATADIR",
+     "the data lines keep their direction; a read cycle then ends before /RD, as the port still drives them"},
+};
+static_assert(std::size(Calls) == ParportBackend::CallCount);
+
 std::uint32_t deviceNumber(const std::string& device) {
   std::uint32_t number = 0;
   const auto digits = device.substr(device.find_first_of("0123456789"));
@@ -38,6 +56,19 @@ std::string openFailure(const std::string& device, int error) {
     case ENODEV:
     case ENXIO: return device + ": no such device: load the ppdev driver (sudo modprobe ppdev)";
     default: return device + ": " + std::strerror(error);
+  }
+}
+
+// The port reads the display's status on the data lines: it needs a mode that can turn them
+// around (the kernel's tristate), which plain SPP lacks.
+void requireBidirectional(ParportCalls& calls, int fd, const std::string& device) {
+  unsigned int modes = 0;
+  if (calls.ioctl(fd, PPGETMODES, &modes) < 0) {
+    throw BackendError(device + ": cannot ask the port's modes: " + std::strerror(errno));
+  }
+  if ((modes & PARPORT_MODE_TRISTATE) == 0) {
+    throw BackendError(device + ": the port cannot read its data lines (no bidirectional mode), so the display's "
+                                "status cannot be read: set the port to PS/2, EPP or ECP in the BIOS setup");
   }
 }
 
@@ -96,12 +127,19 @@ ParportBackend::ParportBackend(ParportCalls& calls, ParportEntry port, const Dia
                            (port_.base != 0 && port_.base != t6963c::LptBase ? " (and the port's own)" : std::string())) {
   fd_ = calls_.open(port_.device.c_str());
   if (fd_ < 0) throw BackendError(openFailure(port_.device, errno));
-  std::uint8_t lines = 0;
-  if (calls_.ioctl(fd_, PPEXCL, nullptr) < 0 || calls_.ioctl(fd_, PPCLAIM, nullptr) < 0 ||
-      calls_.ioctl(fd_, PPRCONTROL, &lines) < 0) {
+  if (calls_.ioctl(fd_, PPEXCL, nullptr) < 0 || calls_.ioctl(fd_, PPCLAIM, nullptr) < 0) {
     const int error = errno;
     calls_.close(fd_);
     throw BackendError(claimFailure(port_.device, error));
+  }
+  std::uint8_t lines = 0;
+  try {
+    requireBidirectional(calls_, fd_, port_.device);
+    if (calls_.ioctl(fd_, PPRCONTROL, &lines) < 0) throw BackendError(claimFailure(port_.device, errno));
+  } catch (const BackendError&) {
+    calls_.ioctl(fd_, PPRELEASE, nullptr);
+    calls_.close(fd_);
+    throw;
   }
   control_ = static_cast<std::uint8_t>(lines & ControlLines);  // a claimed port drives its data lines
 }
@@ -124,11 +162,13 @@ ParportBackend::Register ParportBackend::registerAt(std::uint16_t port) const no
   return lpt1 != Register::Outside ? lpt1 : at(port_.base);
 }
 
-bool ParportBackend::call(unsigned long request, void* argument, const char* name) noexcept {
-  if (calls_.ioctl(fd_, request, argument) >= 0) return true;
+bool ParportBackend::call(Call kind, void* argument) noexcept {
+  const CallInfo& info = Calls[static_cast<std::size_t>(kind)];
+  if (calls_.ioctl(fd_, info.request, argument) >= 0) return true;
   const int error = errno;
-  reportOnce(failureReported_, report_, [&] {
-    return port_.device + ": " + name + " failed: " + std::strerror(error) + "; failed reads give 0x00 (reported once)";
+  reportOnce(failureReported_[static_cast<std::size_t>(kind)], report_, [&] {
+    return port_.device + ": " + info.name + " failed: " + std::strerror(error) + "; " + info.outcome +
+           " (reported once)";
   });
   return false;
 }
@@ -136,8 +176,8 @@ bool ParportBackend::call(unsigned long request, void* argument, const char* nam
 std::uint8_t ParportBackend::read(std::uint16_t port) noexcept {
   std::uint8_t value = 0;
   switch (registerAt(port)) {
-    case Register::Data: return call(PPRDATA, &value, "PPRDATA") ? value : std::uint8_t{0x00};
-    case Register::Status: return call(PPRSTATUS, &value, "PPRSTATUS") ? value : std::uint8_t{0x00};
+    case Register::Data: return call(Call::ReadData, &value) ? value : std::uint8_t{0x00};
+    case Register::Status: return call(Call::ReadStatus, &value) ? value : std::uint8_t{0x00};
     case Register::Control: return control_;
     case Register::Ecr: return ecr_;
     case Register::Outside: break;
@@ -148,7 +188,7 @@ std::uint8_t ParportBackend::read(std::uint16_t port) noexcept {
 
 void ParportBackend::write(std::uint16_t port, std::uint8_t value) noexcept {
   switch (registerAt(port)) {
-    case Register::Data: call(PPWDATA, &value, "PPWDATA"); return;
+    case Register::Data: call(Call::WriteData, &value); return;
     case Register::Status: return;
     case Register::Control: writeControl(value); return;
     case Register::Ecr: writeEcr(value); return;
@@ -158,19 +198,32 @@ void ParportBackend::write(std::uint16_t port, std::uint8_t value) noexcept {
 }
 
 // Turning the data lines to input stops the port driving them before any strobe moves;
-// turning them to output waits until the strobes are released.
+// turning them to output waits until the strobes are released. The soft copy follows each
+// call that succeeded, and only those.
 void ParportBackend::writeControl(std::uint8_t value) noexcept {
+  constexpr std::uint8_t Driven = ControlLines | t6963c::ctl::DirInput;
+  control_ = static_cast<std::uint8_t>((control_ & Driven) | (value & ~Driven));  // bits no call drives
   const bool input = (value & t6963c::ctl::DirInput) != 0;
   const bool directionChanges = input != ((control_ & t6963c::ctl::DirInput) != 0);
-  const bool linesChange = ((value ^ control_) & ControlLines) != 0;
-  int reverse = input ? 1 : 0;
-  if (directionChanges && input) call(PPDATADIR, &reverse, "PPDATADIR");
-  if (linesChange) {
-    auto lines = static_cast<std::uint8_t>(value & ControlLines);
-    call(PPWCONTROL, &lines, "PPWCONTROL");
+  if (directionChanges && input && !turnDataLines(true)) {
+    writeLines(t6963c::ctl::Released);  // the port still drives the data lines: no read strobe
+    return;
   }
-  if (directionChanges && !input) call(PPDATADIR, &reverse, "PPDATADIR");
-  control_ = value;
+  writeLines(value);
+  if (directionChanges && !input) turnDataLines(false);
+}
+
+void ParportBackend::writeLines(std::uint8_t value) noexcept {
+  auto lines = static_cast<std::uint8_t>(value & ControlLines);
+  if (lines == (control_ & ControlLines) || !call(Call::WriteControl, &lines)) return;
+  control_ = static_cast<std::uint8_t>((control_ & ~ControlLines) | lines);
+}
+
+bool ParportBackend::turnDataLines(bool input) noexcept {
+  int reverse = input ? 1 : 0;
+  if (!call(Call::DataDirection, &reverse)) return false;
+  control_ = static_cast<std::uint8_t>(input ? control_ | t6963c::ctl::DirInput : control_ & ~t6963c::ctl::DirInput);
+  return true;
 }
 
 void ParportBackend::writeEcr(std::uint8_t value) noexcept {

@@ -6,14 +6,20 @@
 //   data     PPRDATA / PPWDATA
 //   status   PPRSTATUS (writes dropped: the register is read-only)
 //   control  bits 0-3 by PPWCONTROL, the direction bit 5 by PPDATADIR, each only when it
-//            changes; read from a soft copy
+//            changes; read from a soft copy that changes only when its call succeeded. A
+//            failed turn to input ends the bus cycle (the lines released) before /RD,
+//            which would read against the port's own output
 //   ECR      a soft copy in byte mode: the kernel keeps a claimed port there, so the
 //            protocol's mode switch costs no call; a write asking for another mode is
 //            reported once
-// Every other port is refused. Not done: EPP, ECP and FIFO transfers, interrupts.
+// Every other port is refused, and each kind of failed call is reported once. A port that
+// cannot turn its data lines around (no PARPORT_MODE_TRISTATE) is refused at the claim.
+// Not done: EPP, ECP and FIFO transfers, interrupts.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -47,19 +53,25 @@ ParportEntry chooseParport(const std::vector<ParportEntry>& ports, const std::st
 class ParportBackend final : public PortBackend {
  public:
   // Opens and claims the port exclusively; throws BackendError with the remedy when that
-  // fails (no device, no permission, port busy).
+  // fails (no device, no permission, port busy, no bidirectional mode).
   ParportBackend(ParportCalls& calls, ParportEntry port, const DiagnosticSink& report);
   ~ParportBackend() override;
 
   std::uint8_t read(std::uint16_t port) noexcept override;
   void write(std::uint16_t port, std::uint8_t value) noexcept override;
 
+  // The driver's calls made after the claim, each reported once when it fails.
+  enum class Call : std::size_t { ReadData, ReadStatus, WriteData, WriteControl, DataDirection };
+  static constexpr std::size_t CallCount = 5;
+
  private:
   enum class Register { Data, Status, Control, Ecr, Outside };
 
   Register registerAt(std::uint16_t port) const noexcept;
-  bool call(unsigned long request, void* argument, const char* name) noexcept;
+  bool call(Call kind, void* argument) noexcept;
   void writeControl(std::uint8_t value) noexcept;
+  void writeLines(std::uint8_t value) noexcept;
+  bool turnDataLines(bool input) noexcept;
   void writeEcr(std::uint8_t value) noexcept;
 
   ParportCalls& calls_;
@@ -69,7 +81,7 @@ class ParportBackend final : public PortBackend {
   std::uint8_t control_ = 0;
   std::uint8_t ecr_;
   OutsidePortReport outside_;
-  std::atomic<bool> failureReported_{false};
+  std::array<std::atomic<bool>, CallCount> failureReported_{};
   std::atomic<bool> modeReported_{false};
 };
 

@@ -6,8 +6,9 @@
 //   DLPORTIO_BACKEND           "lcd" (default): the virtual display module;
 //                              "ppdev": real ports through a /dev/parportN, no root needed
 //                              (a /dev/parportN given here names the port as well);
-//                              an absolute path such as /dev/port: real ports through that
-//                              character device (ports no parport driver owns; needs root)
+//                              the absolute path of the kernel's port device (/dev/port):
+//                              real ports through it (ports no parport driver owns; needs
+//                              root); any other file or device is refused
 //   DLPORTIO_PARPORT           with ppdev: the /dev/parportN to drive (default: the port at
 //                              0x378 if there is one, else /dev/parport0)
 //   DLPORTIO_SHADOW            "1": with real ports, every access also goes to the virtual

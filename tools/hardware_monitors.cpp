@@ -40,9 +40,8 @@ std::string labelOf(const sensors_chip_name* chip, const sensors_feature* featur
   return label != nullptr ? std::string(label.get()) : std::string(feature->name);
 }
 
-// Rounded to the nearest whole number within the 32-bit range; 0 for what is no number.
+// Rounded to the nearest whole number within the 32-bit range.
 std::int32_t whole(double value) {
-  if (std::isnan(value)) return 0;
   constexpr double lowest = std::numeric_limits<std::int32_t>::min();
   constexpr double highest = std::numeric_limits<std::int32_t>::max();
   return static_cast<std::int32_t>(std::clamp(std::round(value), lowest, highest));
@@ -105,6 +104,7 @@ HardwareMonitors::HardwareMonitors(const std::string& configPath) {
       }
     }
   }
+  nonFiniteSaid_.assign(slots_.size(), false);
 }
 
 HardwareMonitors::~HardwareMonitors() { sensors_cleanup(); }
@@ -115,6 +115,14 @@ mbm::MbmSharedData HardwareMonitors::read() const {
     double value = 0.0;
     if (sensors_get_value(sources_[i].chip, sources_[i].subfeature, &value) != 0) value = 0.0;
     const SensorSlot& slot = slots_[i];
+    if (!std::isfinite(value)) {
+      if (!nonFiniteSaid_[i]) {
+        std::fprintf(stderr, "kelvari-sensors: %s %s: %s gives %f; published as 0 (said once)\n",
+                     slotName(slot).c_str(), slot.chip.c_str(), slot.label.c_str(), value);
+      }
+      nonFiniteSaid_[i] = true;
+      value = 0.0;
+    }
     switch (slot.kind) {
       case SensorKind::Temperature:
         data.temperatures[slot.index] = whole(value);

@@ -44,7 +44,8 @@ class HardwareMonitors {
   const std::vector<SensorSlot>& slots() const { return slots_; }
 
   // One reading of every slot; a sensor that cannot be read this time gives 0, as do the
-  // slots no sensor fills.
+  // slots no sensor fills. A value that is no finite number (a computation dividing by 0)
+  // gives 0 too, said on standard error the first time for each sensor.
   mbm::MbmSharedData read() const;
 
  private:
@@ -54,6 +55,7 @@ class HardwareMonitors {
   };
   std::vector<SensorSlot> slots_;
   std::vector<Source> sources_;  // one per slot, same order
+  mutable std::vector<bool> nonFiniteSaid_;  // one per slot, same order
 };
 
 }  // namespace kelvari::publisher

@@ -3,10 +3,13 @@
 //   kelvari-sensors [--config FILE] [--block NAME] | --help
 // --config: a libsensors configuration to use instead of the system's; --block: another
 // block name, with or without its leading "/" (tests, a second publisher). Prints which
-// sensor went to which slot, runs until SIGINT or SIGTERM, then removes the block. Exit
-// status 0 after a signal or --help, 1 when the configuration or the block cannot be used,
-// 2 for a bad command line.
+// sensor went to which slot, runs until SIGINT, SIGTERM, SIGHUP or SIGQUIT, then removes the
+// block and says so. A closed standard output costs only the lines. Exit status 0 after a
+// signal or --help, 1 when the configuration or the block cannot be used, 2 for a bad
+// command line.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -61,6 +64,14 @@ void printSlots(const kelvari::publisher::HardwareMonitors& monitors, const std:
   }
 }
 
+// Standard input, output and error that were closed at start lead to /dev/null, so that the
+// block never takes their numbers and receives the lines meant for them.
+void keepStandardStreamsOpen() {
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+    if (fcntl(stream, F_GETFD) < 0) open("/dev/null", O_RDWR);  // takes the lowest free number
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,13 +84,14 @@ int main(int argc, char** argv) {
     std::fputs(Usage, stdout);
     return 0;
   }
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  keepStandardStreamsOpen();
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // a line that cannot be written is dropped, not kept
+  signal(SIGPIPE, SIG_IGN);  // a reader gone: its lines fail, the run goes on
 
   // The signals that end the run are taken synchronously between two rewrites.
   sigset_t endSignals;
   sigemptyset(&endSignals);
-  sigaddset(&endSignals, SIGINT);
-  sigaddset(&endSignals, SIGTERM);
+  for (const int ending : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&endSignals, ending);
   sigprocmask(SIG_BLOCK, &endSignals, nullptr);
 
   try {
@@ -88,11 +100,11 @@ int main(int argc, char** argv) {
     block.write(monitors.read());
     printSlots(monitors, block.objectName());
     for (;;) {
-      const int signal = sigtimedwait(&endSignals, nullptr, &Interval);
-      if (signal == SIGINT || signal == SIGTERM) break;
+      if (sigtimedwait(&endSignals, nullptr, &Interval) > 0) break;
       block.write(monitors.read());
     }
-    std::printf("%s: stopped; %s removed\n", Program, block.objectName().c_str());
+    std::printf(block.remove() ? "%s: stopped; %s removed\n" : "%s: stopped; %s was no longer ours, left alone\n",
+                Program, block.objectName().c_str());
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s: %s\n", Program, error.what());
     return 1;

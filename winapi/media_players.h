@@ -31,7 +31,8 @@ struct PlayerTrack {
 class MediaPlayers {
  public:
   virtual ~MediaPlayers() = default;
-  // The players that answer, in no particular order; none without a bus.
+  // The players that answer, in no particular order; none without a bus. A search starts
+  // a press: it and the calls after it, until the next search, are bounded together.
   virtual std::vector<PlayerStatus> players() = 0;
   virtual std::optional<QString> playbackStatus(const QString& player) = 0;
   virtual std::optional<std::int64_t> positionMicroseconds(const QString& player) = 0;
@@ -40,7 +41,8 @@ class MediaPlayers {
 
 // The MPRIS players on the D-Bus session bus (DBUS_SESSION_BUS_ADDRESS, else the socket
 // $XDG_RUNTIME_DIR/bus); each bus call, and the wait for a new connection to the bus, takes
-// at most `replyTimeout` milliseconds.
-std::unique_ptr<MediaPlayers> makeSessionBusPlayers(int replyTimeout);
+// at most `replyTimeout` milliseconds, and all the waits of one press at most `pressLimit`
+// milliseconds together, however slowly the players and the bus answer.
+std::unique_ptr<MediaPlayers> makeSessionBusPlayers(int replyTimeout, int pressLimit);
 
 }  // namespace winapi

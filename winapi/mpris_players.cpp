@@ -1,7 +1,9 @@
 // The MPRIS media players on the D-Bus session bus, through QtDBus: the bus's names under
 // org.mpris.MediaPlayer2, each player's PlaybackStatus, Position and Metadata. Every call
 // carries the reply timeout; the players' statuses are asked all at once, so the search
-// waits one timeout however many players hang. A player that is gone or does not answer
+// waits one timeout however many players hang. A search and the calls after it share one
+// press limit: each wait takes at most what the press has left, and once it is spent the
+// calls answer as a player that does not answer, without asking. A player that is gone or does not answer
 // in time gives nullopt; one that answers with an error or with a value of an unexpected
 // type counts as present with that value empty (0, no text). The connection is made anew
 // when the session bus address changes or the connection was lost, on a thread of its own
@@ -22,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <limits>
@@ -182,9 +185,31 @@ class ConnectionAttempt {
   bool abandoned_ = false;
 };
 
+// The time a press has left for waiting on the bus, handed out one wait at a time.
+class PressTime {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit PressTime(std::chrono::milliseconds limit) : limit_(limit), left_(limit) {}
+  void start() { left_ = limit_; }
+  // The limit of the next wait: the per-call limit, or less when the press has less left;
+  // 0 when it has nothing left.
+  int nextWait(int perCall) const {
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left_.count(), 0, perCall));
+  }
+  void spend(Clock::time_point since) {
+    left_ -= std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since);
+  }
+
+ private:
+  std::chrono::milliseconds limit_;
+  std::chrono::milliseconds left_;
+};
+
 class SessionBusPlayers final : public MediaPlayers {
  public:
-  explicit SessionBusPlayers(int replyTimeout) : replyTimeout_(replyTimeout) {}
+  SessionBusPlayers(int replyTimeout, int pressLimit)
+      : replyTimeout_(replyTimeout), press_(std::chrono::milliseconds(pressLimit)) {}
   ~SessionBusPlayers() override {
     if (attempt_) attempt_->abandon();
   }
@@ -192,25 +217,30 @@ class SessionBusPlayers final : public MediaPlayers {
   SessionBusPlayers& operator=(const SessionBusPlayers&) = delete;
 
   std::vector<PlayerStatus> players() override {
+    press_.start();
     const std::optional<QDBusConnection> bus = connection();
     if (!bus) return {};
-    const QDBusMessage names = bus->call(
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames")),
-        QDBus::Block, replyTimeout_);
-    if (names.type() != QDBusMessage::ReplyMessage) return {};
+    const std::optional<QDBusMessage> names = call(
+        *bus, QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                             QStringLiteral("/org/freedesktop/DBus"),
+                                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames")));
+    if (!names || names->type() != QDBusMessage::ReplyMessage) return {};
 
+    const int wait = press_.nextWait(replyTimeout_);
+    if (wait == 0) return {};
+    const auto asked = PressTime::Clock::now();
     std::vector<std::pair<QString, QDBusPendingCall>> requests;
-    for (const QString& name : names.arguments().value(0).toStringList()) {
+    for (const QString& name : names->arguments().value(0).toStringList()) {
       if (!name.startsWith(PlayerNamePrefix)) continue;
       const QDBusMessage request = propertyRequest(name, QStringLiteral("PlaybackStatus"));
-      requests.emplace_back(name, bus->asyncCall(request, replyTimeout_));
+      requests.emplace_back(name, bus->asyncCall(request, wait));
     }
     std::vector<PlayerStatus> found;
     for (auto& [name, request] : requests) {
       request.waitForFinished();
       if (const std::optional<QVariant> status = valueIn(request.reply())) found.push_back({name, status->toString()});
     }
+    press_.spend(asked);
     return found;
   }
 
@@ -239,7 +269,19 @@ class SessionBusPlayers final : public MediaPlayers {
   std::optional<QVariant> property(const QString& player, const QString& name) {
     const std::optional<QDBusConnection> bus = connection();
     if (!bus) return std::nullopt;
-    return valueIn(bus->call(propertyRequest(player, name), QDBus::Block, replyTimeout_));
+    const std::optional<QDBusMessage> reply = call(*bus, propertyRequest(player, name));
+    if (!reply) return std::nullopt;
+    return valueIn(*reply);
+  }
+
+  // The reply, waited for within the press; nullopt when the press has no time left.
+  std::optional<QDBusMessage> call(const QDBusConnection& bus, const QDBusMessage& request) {
+    const int wait = press_.nextWait(replyTimeout_);
+    if (wait == 0) return std::nullopt;
+    const auto asked = PressTime::Clock::now();
+    QDBusMessage reply = bus.call(request, QDBus::Block, wait);
+    press_.spend(asked);
+    return reply;
   }
 
   std::optional<QDBusConnection> connection() {
@@ -250,19 +292,24 @@ class SessionBusPlayers final : public MediaPlayers {
       address_ = address;
       if (!address.isEmpty()) attempt_ = ConnectionAttempt::start(address);
     }
-    if (!attempt_) return std::nullopt;
-    return attempt_->connection(std::chrono::milliseconds(replyTimeout_));
+    const int wait = press_.nextWait(replyTimeout_);
+    if (!attempt_ || wait == 0) return std::nullopt;
+    const auto asked = PressTime::Clock::now();
+    std::optional<QDBusConnection> bus = attempt_->connection(std::chrono::milliseconds(wait));
+    press_.spend(asked);
+    return bus;
   }
 
   int replyTimeout_;
+  PressTime press_;
   QString address_;
   std::shared_ptr<ConnectionAttempt> attempt_;
 };
 
 }  // namespace
 
-std::unique_ptr<MediaPlayers> makeSessionBusPlayers(int replyTimeout) {
-  return std::make_unique<SessionBusPlayers>(replyTimeout);
+std::unique_ptr<MediaPlayers> makeSessionBusPlayers(int replyTimeout, int pressLimit) {
+  return std::make_unique<SessionBusPlayers>(replyTimeout, pressLimit);
 }
 
 }  // namespace winapi

@@ -1,8 +1,12 @@
 // Stand-ins for named shared memory, read-only, over POSIX shared memory: a mapping handle
-// is an open descriptor of the object "/" + prefix + name, a view an mmap of it with its
-// length recorded for the unmap. The object may grow or shrink after a view is mapped; a
-// view does not follow (a shrunken object under a mapped view is the publisher's fault and
-// not guarded against here). Only handles and views this module gave out are accepted.
+// is an open descriptor of the object "/" + prefix + name, a view a private copy of the
+// object's bytes read when it is mapped (with pread, so an object that another process
+// shrinks gives a short read, never SIGBUS). Whatever another local user can put at the
+// name is checked on the open descriptor: it is opened without blocking and without
+// following a symbolic link, and only a regular file owned by this user or by root, on
+// which its publisher holds a write lock, counts as a mapping. Anything else counts as an
+// absent one, and the reason is said once on standard error. Only handles and views this
+// module gave out are accepted.
 #include "winapi/detail.h"
 #include "winapi/fake.h"
 #include "winapi/windows.h"
@@ -13,8 +17,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,7 +38,7 @@ struct Mapping {
 
 struct View {
   int id;  // shown in the call log as view#id
-  SIZE_T length;
+  std::unique_ptr<unsigned char[]> bytes;
 };
 
 struct SharedMemoryState {
@@ -40,6 +47,7 @@ struct SharedMemoryState {
   std::map<LPCVOID, View> views;
   int nextMappingId = 1;
   int nextViewId = 1;
+  std::set<std::string> reasonsSaid;
 };
 
 std::mutex sharedMemoryMutex;
@@ -71,9 +79,45 @@ DWORD errorOf(int error) {
     case EINVAL:
     case ENAMETOOLONG:
       return ERROR_INVALID_NAME;
+    case ELOOP:
+      return ERROR_FILE_INVALID;
     default:
       return ERROR_INVALID_HANDLE;
   }
+}
+
+// Says why the object at a name counts as absent, the first time that reason comes up.
+void sayOnce(const std::string& reason) {
+  if (state.reasonsSaid.insert(reason).second) std::fprintf(stderr, "kelvari: %s\n", reason.c_str());
+}
+
+// Whether a process holds a write lock on the object, as its publisher does for as long as
+// it runs. Tested without taking a lock, so a reader never stands in a publisher's way.
+bool heldByPublisher(int descriptor) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(descriptor, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// ERROR_SUCCESS when the open object may be read as a mapping; else the error, and the
+// reason said once.
+DWORD checkObject(int descriptor, const std::string& objectName) {
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0) return errorOf(errno);
+  if (!S_ISREG(status.st_mode)) {
+    sayOnce("shared memory " + objectName + " is not a regular file (a FIFO, device or directory): ignored");
+    return ERROR_FILE_INVALID;
+  }
+  if (status.st_uid != ::geteuid() && status.st_uid != 0) {
+    sayOnce("shared memory " + objectName + " belongs to user " + std::to_string(status.st_uid) + ": ignored");
+    return ERROR_ACCESS_DENIED;
+  }
+  if (!heldByPublisher(descriptor)) {
+    sayOnce("shared memory " + objectName + " is held by no running publisher (left by one that ended): ignored");
+    return ERROR_FILE_NOT_FOUND;
+  }
+  return ERROR_SUCCESS;
 }
 
 void logSharedMemoryCall(std::string function, std::vector<std::string> arguments, std::string result, DWORD error) {
@@ -98,9 +142,14 @@ HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpNam
     error = ERROR_INVALID_NAME;
   } else {
     const std::string objectName = "/" + state.prefix + lpName;
-    const int descriptor = ::shm_open(objectName.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // shm_open adds O_NOFOLLOW and O_CLOEXEC; O_NONBLOCK keeps a FIFO from holding the open.
+    const int descriptor = ::shm_open(objectName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
     if (descriptor < 0) {
-      error = errorOf(errno);
+      const int openError = errno;
+      error = errorOf(openError);
+      if (openError == ELOOP) sayOnce("shared memory " + objectName + " is a symbolic link: ignored");
+    } else if (error = checkObject(descriptor, objectName); error != ERROR_SUCCESS) {
+      ::close(descriptor);
     } else {
       handle = newHandleKey();
       state.mappings.emplace(handle, Mapping{state.nextMappingId++, descriptor});
@@ -135,16 +184,15 @@ LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwF
   } else {
     const auto size = static_cast<std::uint64_t>(status.st_size);
     const std::uint64_t length = dwNumberOfBytesToMap != 0 ? dwNumberOfBytesToMap : size - std::min(offset, size);
-    if (offset >= size || length > size - offset) {
+    std::unique_ptr<unsigned char[]> bytes;
+    if (offset < size && length <= size - offset) bytes = std::make_unique_for_overwrite<unsigned char[]>(length);
+    // No copy, or a short one: the object ends before the view does, or shrank since.
+    if (!bytes || ::pread(mapping->second.descriptor, bytes.get(), length, static_cast<off_t>(offset)) !=
+                      static_cast<ssize_t>(length)) {
       error = ERROR_ACCESS_DENIED;
     } else {
-      view = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, mapping->second.descriptor, static_cast<off_t>(offset));
-      if (view == MAP_FAILED) {
-        view = nullptr;
-        error = errorOf(errno);
-      } else {
-        state.views.emplace(view, View{state.nextViewId++, static_cast<SIZE_T>(length)});
-      }
+      view = bytes.get();
+      state.views.emplace(view, View{state.nextViewId++, std::move(bytes)});
     }
   }
   logSharedMemoryCall("MapViewOfFile", std::move(arguments), viewText(view), error);
@@ -159,7 +207,6 @@ BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
   if (found == state.views.end()) {
     error = ERROR_INVALID_ADDRESS;
   } else {
-    ::munmap(const_cast<void*>(lpBaseAddress), found->second.length);
     state.views.erase(found);
   }
   logSharedMemoryCall("UnmapViewOfFile", std::move(arguments), error == ERROR_SUCCESS ? "1" : "0", error);
@@ -187,6 +234,7 @@ namespace winapi::detail {
 void resetSharedMemory() {
   const std::lock_guard lock(sharedMemoryMutex);
   state.prefix.clear();  // open handles and views stay valid until closed
+  state.reasonsSaid.clear();
 }
 
 }  // namespace winapi::detail

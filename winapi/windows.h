@@ -188,10 +188,16 @@ BOOL FreeLibrary(HMODULE hLibModule);
 // ---------------------------------------------------------------------------------------
 // Named shared memory, read-only (the sensor reader). A mapping's name is a POSIX
 // shared-memory object: "/" followed by the name (a test may put a prefix of its own
-// before the name, winapi/fake.h). Only FILE_MAP_READ is granted. A view's length is fixed
-// when it is mapped: 0 maps from the offset to the end of the object, and a view reaching
-// past the object's end fails with ERROR_ACCESS_DENIED, as a view larger than its mapping
-// does on Windows. Handles and views are checked: an unknown one fails with
+// before the name, winapi/fake.h). As a Windows mapping lives only while its creator holds
+// it, the object counts only while a process holds a write lock on it (an open file
+// description lock, fcntl F_OFD_SETLK): one left by a publisher that ended fails with
+// ERROR_FILE_NOT_FOUND. Only a regular file owned by this user or by root is read, opened
+// without blocking: a symbolic link, FIFO, device or directory fails with
+// ERROR_FILE_INVALID, another user's object with ERROR_ACCESS_DENIED, each reason said
+// once on standard error. Only FILE_MAP_READ is granted. A view is a copy of the bytes read when it
+// is mapped, its length fixed then: 0 maps from the offset to the end of the object, and a
+// view reaching past the object's end fails with ERROR_ACCESS_DENIED, as a view larger
+// than its mapping does on Windows. Handles and views are checked: an unknown one fails with
 // ERROR_INVALID_HANDLE or ERROR_INVALID_ADDRESS. Not provided: creating mappings, write
 // access, file-backed mappings, inheritance (bInheritHandle is ignored).
 // ---------------------------------------------------------------------------------------

@@ -12,7 +12,7 @@ namespace {
 
 struct Request {
   const char* name;
-  enum { None, ByteIn, ByteOut, IntOut } argument;
+  enum { None, ByteIn, ByteOut, IntOut, ModesIn } argument;
 };
 
 Request requestOf(unsigned long request) {
@@ -26,6 +26,7 @@ Request requestOf(unsigned long request) {
     case PPWDATA: return {"PPWDATA", Request::ByteOut};
     case PPWCONTROL: return {"PPWCONTROL", Request::ByteOut};
     case PPDATADIR: return {"PPDATADIR", Request::IntOut};
+    case PPGETMODES: return {"PPGETMODES", Request::ModesIn};
     default: return {"unknown", Request::None};
   }
 }
@@ -54,6 +55,7 @@ int FakeParport::ioctl(int fd, unsigned long request, void* argument) noexcept {
     errno = failure->second;
     return -1;
   }
+  if (kind == Request::ModesIn) *static_cast<unsigned int*>(argument) = modes;
   auto* byte = static_cast<std::uint8_t*>(argument);
   if (kind == Request::ByteIn) {
     *byte = request == PPRDATA ? dataLines : request == PPRSTATUS ? statusLines : controlLines;

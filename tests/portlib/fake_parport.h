@@ -26,6 +26,7 @@ class FakeParport final : public portlib::ParportCalls {
   std::uint8_t dataLines = 0x03;    // answer of PPRDATA
   std::uint8_t statusLines = 0x78;  // answer of PPRSTATUS
   std::uint8_t controlLines = 0x0C; // answer of PPRCONTROL
+  unsigned int modes = 0x03;        // answer of PPGETMODES: PCSPP and TRISTATE
   int openError = 0;                   // errno of a failing open
   std::map<std::string, int> failing;  // request name -> errno
 };

@@ -1,6 +1,8 @@
 // The ppdev backend against a fake parport: the wire protocol's accesses become the
 // driver's calls (none for the ECR), the card's own base works beside LPT1's, other ports
-// are refused, failures carry their remedy; the port is found from a stand-in of
+// are refused, failures carry their remedy, a failed call leaves the soft copy of the
+// lines as the port has them and is reported once per kind, a port without a
+// bidirectional mode is refused; the port is found from a stand-in of
 // /proc/sys/dev/parport, and the shadow view feeds the virtual module.
 #include "portlib/parport_backend.h"
 
@@ -44,7 +46,8 @@ class ParportBackendTest : public ::testing::Test {
 
 TEST_F(ParportBackendTest, ClaimsExclusivelyAndReleasesAtTheEnd) {
   { auto backend = open(); }
-  EXPECT_THAT(fake.calls, ElementsAre("open /dev/parport0", "PPEXCL", "PPCLAIM", "PPRCONTROL", "PPRELEASE", "close"));
+  EXPECT_THAT(fake.calls, ElementsAre("open /dev/parport0", "PPEXCL", "PPCLAIM", "PPGETMODES", "PPRCONTROL", "PPRELEASE",
+                                      "close"));
 }
 
 TEST_F(ParportBackendTest, OneLcdByteCostsTwelveCallsAndTheEcrNone) {
@@ -103,12 +106,36 @@ TEST_F(ParportBackendTest, AnEcrWriteAskingForAnotherModeIsReportedOnceAndTheMod
   EXPECT_THAT(lines, ElementsAre(HasSubstr("byte mode")));
 }
 
-TEST_F(ParportBackendTest, AFailingCallIsReportedOnceAndReadsGiveZero) {
+TEST_F(ParportBackendTest, EachKindOfFailingCallIsReportedOnceAndReadsGiveZero) {
   auto backend = open();
-  fake.failing["PPRDATA"] = EIO;
-  EXPECT_EQ(backend.read(DataPort), 0x00);
-  EXPECT_EQ(backend.read(DataPort), 0x00);
-  EXPECT_THAT(lines, ElementsAre(HasSubstr("PPRDATA")));
+  for (const char* call : {"PPRDATA", "PPRSTATUS", "PPWDATA", "PPWCONTROL", "PPDATADIR"}) fake.failing[call] = EIO;
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(backend.read(DataPort), 0x00);
+    EXPECT_EQ(backend.read(StatusPort), 0x00);
+    backend.write(DataPort, 0x5A);
+    for (const std::uint8_t control : {ctl::StatusSelect, ctl::Ce}) backend.write(ControlPort, control);
+  }
+  EXPECT_THAT(lines, ::testing::UnorderedElementsAre(HasSubstr("PPRDATA failed"), HasSubstr("PPRSTATUS failed"),
+                                                     HasSubstr("PPWDATA failed"), HasSubstr("PPWCONTROL failed"),
+                                                     HasSubstr("PPDATADIR failed")));
+}
+
+TEST_F(ParportBackendTest, AFailedControlWriteLeavesTheSoftCopyAndIsTriedAgain) {
+  auto backend = open();
+  fake.failing["PPWCONTROL"] = EIO;
+  backend.write(ControlPort, 0x03);
+  EXPECT_EQ(backend.read(ControlPort), fake.controlLines);
+  fake.failing.clear();
+  backend.write(ControlPort, 0x03);
+  EXPECT_EQ(fake.calls.back(), "PPWCONTROL 0x3");
+}
+
+TEST_F(ParportBackendTest, AFailedTurnToInputEndsTheCycleBeforeTheReadStrobe) {
+  auto backend = open();
+  fake.failing["PPDATADIR"] = EIO;
+  fake.calls.clear();
+  for (const std::uint8_t control : {ctl::StatusSelect, ctl::StatusRead}) backend.write(ControlPort, control);
+  EXPECT_THAT(fake.calls, ElementsAre("PPDATADIR failed", "PPWCONTROL 0x0", "PPDATADIR failed"));
 }
 
 struct OpenFailureRow {
@@ -116,12 +143,14 @@ struct OpenFailureRow {
   int openError;
   const char* failingCall;
   const char* remedy;
+  unsigned int modes = 0x03;  // the port's modes, as PPGETMODES gives them
 };
 
 class ParportOpenFailure : public ParportBackendTest, public ::testing::WithParamInterface<OpenFailureRow> {};
 
 TEST_P(ParportOpenFailure, RefusesWithTheRemedyAndLeavesNothingOpen) {
   fake.openError = GetParam().openError;
+  fake.modes = GetParam().modes;
   if (*GetParam().failingCall != '\0') fake.failing[GetParam().failingCall] = EBUSY;
   try {
     open();
@@ -133,6 +162,8 @@ TEST_P(ParportOpenFailure, RefusesWithTheRemedyAndLeavesNothingOpen) {
   const auto opens = std::count_if(fake.calls.begin(), fake.calls.end(), [](const auto& c) { return c.starts_with("open"); });
   const auto closes = std::count(fake.calls.begin(), fake.calls.end(), "close");
   EXPECT_EQ(closes, GetParam().openError == 0 ? opens : 0);
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "PPCLAIM"),
+            std::count(fake.calls.begin(), fake.calls.end(), "PPRELEASE"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,7 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OpenFailureRow{"NoPermission", EACCES, "", "add yourself to group lp and log in again"},
                       OpenFailureRow{"NoDevice", ENOENT, "", "modprobe ppdev"},
                       OpenFailureRow{"ClaimedElsewhere", 0, "PPEXCL", "busy"},
-                      OpenFailureRow{"ClaimBusy", 0, "PPCLAIM", "busy"}),
+                      OpenFailureRow{"ClaimBusy", 0, "PPCLAIM", "busy"},
+                      OpenFailureRow{"NoBidirectionalMode", 0, "", "set the port to PS/2, EPP or ECP in the BIOS setup",
+                                     0x01}),
     [](const auto& rowInfo) { return rowInfo.param.name; });
 
 // A stand-in of /proc/sys/dev/parport with the given ports (name, base-addr contents).

@@ -116,12 +116,6 @@ TEST(BackendFactory, ChoosesTheBackendTheSettingsName) {
   lcd->write(t6963c::DataPort, 0x42);
   EXPECT_EQ(t6963::SharedModule::open(segment.name()).state().bus.dataLatch, 0x42);
 
-  portlib::Settings device;
-  device.backend = portlib::BackendKind::Device;
-  device.devicePath = "/dev/zero";
-  auto zero = portlib::createBackend(device, sink);
-  EXPECT_EQ(zero->read(t6963c::DataPort), 0x00);
-  zero->write(t6963c::DataPort, 0x42);
   EXPECT_THAT(lines, IsEmpty());
 }
 

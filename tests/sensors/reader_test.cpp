@@ -1,8 +1,11 @@
 // The sensor reader against a real block made by the test (laid out byte by byte where the
 // layout is checked): one snapshot per object, retries while no read has succeeded,
-// out-of-range indices without a read, a short block refused, and every handle and view
-// released after each read.
+// out-of-range indices without a read, a short block refused, whatever else another user or
+// a dead publisher leaves at the name counted as absent with the reason said once, and every
+// handle and view released after each read.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -123,6 +126,48 @@ TEST_F(Reader, IndexTenAndAboveGiveTheOutOfRangeValueWithoutARead) {
   block_->write(distinctReading(7));
   EXPECT_EQ(reader.GetTemperature(9), 56) << "the read flag stayed clear";
 }
+
+struct AbsentRow {
+  const char* name;
+  void (*leave)(SharedBlock&, const char* path);  // what is left at the block's name
+  const char* reason;
+};
+
+class ReaderOfWhatIsLeft : public Reader, public testing::WithParamInterface<AbsentRow> {};
+
+// Nothing hangs, and the page gets the values of a missing block.
+TEST_P(ReaderOfWhatIsLeft, CountsItAsAbsentAndSaysWhyOnce) {
+  if (GetParam().name == std::string("AnotherUsersBlock") && geteuid() != 0) GTEST_SKIP() << "chown needs root";
+  const std::string path = "/dev/shm" + block_->name();
+  GetParam().leave(*block_, path.c_str());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MBMCAF_c().GetTemperature(1), 0);
+  EXPECT_EQ(MBMCAF_c().GetVoltage(1), 0.0);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(said, testing::HasSubstr(block_->name() + " " + GetParam().reason));
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  ::unlink(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReaderOfWhatIsLeft,
+    testing::Values(
+        AbsentRow{"Fifo", [](SharedBlock&, const char* path) { ASSERT_EQ(mkfifo(path, 0666), 0); }, "is not a regular file"},
+        AbsentRow{"SymbolicLink", [](SharedBlock&, const char* path) { ASSERT_EQ(symlink("/dev/shm", path), 0); },
+                  "is a symbolic link"},
+        AbsentRow{"AnotherUsersBlock",
+                  [](SharedBlock& block, const char*) {
+                    block.write(distinctReading());
+                    ASSERT_EQ(fchown(block.descriptor(), 65534, 65534), 0);
+                  },
+                  "belongs to user 65534"},
+        AbsentRow{"BlockOfAPublisherThatDied",
+                  [](SharedBlock& block, const char*) {
+                    block.write(distinctReading());
+                    block.abandon();
+                  },
+                  "is held by no running publisher"}),
+    [](const auto& row) { return row.param.name; });
 
 TEST(SharedMemoryStandIns, RejectWriteAccessUnknownHandlesAndViews) {
   winapi::fake::reset();

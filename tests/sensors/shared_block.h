@@ -1,7 +1,9 @@
 // A shared-memory block made by a test under a name of its own: the stand-ins of
 // winapi/windows.h are given a prefix with this process's id (make it after
 // winapi::fake::reset(), which clears the prefix), so the block meets neither a
-// publisher on the machine nor another test. Removed at both ends of its life.
+// publisher on the machine nor another test. Like a running publisher, it holds a write
+// lock on the block from the first write until it is removed or abandoned. Removed at both
+// ends of its life.
 #pragma once
 
 #include <fcntl.h>
@@ -24,27 +26,39 @@ class SharedBlock {
     name_ = winapi::fake::sharedMemoryObjectName(mbm::BlockName);
     shm_unlink(name_.c_str());
   }
-  ~SharedBlock() { shm_unlink(name_.c_str()); }
+  ~SharedBlock() { remove(); }
   SharedBlock(const SharedBlock&) = delete;
   SharedBlock& operator=(const SharedBlock&) = delete;
 
   // Creates or rewrites the block with exactly these bytes.
-  void write(const std::vector<unsigned char>& bytes) const {
-    const int descriptor = shm_open(name_.c_str(), O_RDWR | O_CREAT, 0600);
-    if (descriptor < 0) throw std::runtime_error("cannot create " + name_);
-    const bool written = ftruncate(descriptor, static_cast<off_t>(bytes.size())) == 0 &&
-                         pwrite(descriptor, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
-    close(descriptor);
+  void write(const std::vector<unsigned char>& bytes) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    if (descriptor_ < 0) descriptor_ = shm_open(name_.c_str(), O_RDWR | O_CREAT, 0600);
+    if (descriptor_ < 0 || fcntl(descriptor_, F_OFD_SETLK, &lock) != 0) throw std::runtime_error("cannot hold " + name_);
+    const bool written = ftruncate(descriptor_, static_cast<off_t>(bytes.size())) == 0 &&
+                         pwrite(descriptor_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
     if (!written) throw std::runtime_error("cannot write " + name_);
   }
-  void write(const mbm::MbmSharedData& data) const {
+  void write(const mbm::MbmSharedData& data) {
     const auto block = mbm::encode(data);
     write(std::vector<unsigned char>(block.begin(), block.end()));
   }
-  void remove() const { shm_unlink(name_.c_str()); }
+  void remove() {
+    shm_unlink(name_.c_str());
+    abandon();
+  }
+  // Lets the lock go and leaves the block, as a publisher that dies does.
+  void abandon() {
+    if (descriptor_ >= 0) close(descriptor_);
+    descriptor_ = -1;
+  }
+  const std::string& name() const { return name_; }
+  int descriptor() const { return descriptor_; }
 
  private:
   std::string name_;
+  int descriptor_ = -1;
 };
 
 // Distinct values in every slot: temperature 40 + i, fan 1000 + i, voltage i + 0.25.

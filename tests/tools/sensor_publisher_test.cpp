@@ -4,8 +4,9 @@
 // the kelvari-sensors processes started from here see only the test's chips. Checked:
 // slots in a stable order across chips, units and rounding, labels from the driver and
 // from the test's configuration, a compute line, an ignore line, the cap of ten, the
-// block's contents, mode and rewriting, refusals, zeros without monitors, and a clean end
-// on SIGTERM and SIGINT with the block removed.
+// block's contents, mode and rewriting, refusals, zeros without monitors, values that are
+// no number, and a clean end on every ending signal and with nobody reading the output,
+// the block removed only while it is the publisher's own.
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -71,15 +72,18 @@ chip "coretemp-*"
     label temp2 "Core A"
 )";
 
-// A kelvari-sensors process with its standard output and error in one pipe.
+// A kelvari-sensors process with its standard output and error in one pipe, or its output
+// into a pipe that nobody reads.
 class Publisher {
  public:
-  explicit Publisher(const std::vector<std::string>& arguments) {
+  explicit Publisher(const std::vector<std::string>& arguments, bool outputUnread = false) {
     int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) throw std::runtime_error("pipe");
+    int unread[2];
+    if (pipe(pipeEnds) != 0 || pipe(unread) != 0) throw std::runtime_error("pipe");
+    close(unread[0]);
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(pipeEnds[1], STDOUT_FILENO);
+      dup2(outputUnread ? unread[1] : pipeEnds[1], STDOUT_FILENO);
       dup2(pipeEnds[1], STDERR_FILENO);
       close(pipeEnds[0]);
       std::vector<char*> argv{const_cast<char*>(KELVARI_SENSORS_PATH)};
@@ -89,6 +93,7 @@ class Publisher {
       _exit(127);
     }
     close(pipeEnds[1]);
+    close(unread[1]);
     output_ = pipeEnds[0];
   }
   ~Publisher() {
@@ -275,6 +280,41 @@ TEST_F(SensorPublisher, ReportsAFaultyConfigurationLineAndAppliesTheRest) {
   EXPECT_NE(output.find("configuration " + configPath_ + ", line "), std::string::npos) << output;
   EXPECT_NE(output.find("syntax error"), std::string::npos) << output;
   EXPECT_EQ(publisher.end(SIGTERM), 0);
+}
+
+bool exists(const std::string& objectName) { return access(("/dev/shm" + objectName).c_str(), F_OK) == 0; }
+
+TEST_F(SensorPublisher, EndsCleanlyOnEverySignalAndWithItsOutputUnread) {
+  for (const auto& [signal, unread] : std::initializer_list<std::pair<int, bool>>{
+           {SIGHUP, false}, {SIGQUIT, false}, {SIGTERM, true}}) {
+    SCOPED_TRACE(signal);
+    Publisher publisher({"--config", configPath_, "--block", blockName_}, unread);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!exists(objectName_) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(publisher.end(signal), 0) << publisher.output();  // its lines are printed before a signal is taken
+    EXPECT_FALSE(exists(objectName_)) << "the block outlived the publisher";
+  }
+}
+
+TEST_F(SensorPublisher, AnEndingPublisherLeavesANewerOnesBlockAlone) {
+  Publisher older({"--config", configPath_, "--block", blockName_});
+  ASSERT_TRUE(older.waitForOutput("publishing zeros")) << older.output();
+  shm_unlink(objectName_.c_str());
+  Publisher newer({"--config", configPath_, "--block", blockName_});
+  ASSERT_TRUE(newer.waitForOutput("publishing zeros")) << newer.output();
+  EXPECT_EQ(older.end(SIGTERM), 0);
+  EXPECT_NE(older.output().find("no longer ours, left alone"), std::string::npos) << older.output();
+  EXPECT_TRUE(exists(objectName_)) << "the newer publisher's block was removed";
+}
+
+TEST_F(SensorPublisher, AValueThatIsNoNumberIsPublishedAsZeroAndSaidOnce) {
+  chip(0, "nct6775", {{"in1_input", "inf"}});
+  const HardwareMonitors monitors(configPath_);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(monitors.read().voltages[0], 0.0);
+  EXPECT_EQ(monitors.read().voltages[0], 0.0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "kelvari-sensors: Voltage0 nct6775-virtual-0: +12V gives inf; published as 0 (said once)\n");
 }
 
 }  // namespace

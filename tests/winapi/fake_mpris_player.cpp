@@ -52,6 +52,10 @@ class FakeMprisPlayer::Object : public QDBusVirtualObject {
       return false;
     }
     const QString property = message.arguments().value(1).toString();
+    mutex_.lock();
+    const unsigned long delay = state_.answerDelayMilliseconds;
+    mutex_.unlock();
+    QThread::msleep(delay);
     const QMutexLocker lock(&mutex_);
     if (state_.silenced.contains(property) || state_.silenced.contains(QStringLiteral("*"))) return true;
     QVariant value;

@@ -33,8 +33,8 @@ class PrivateSessionBus {
 
 // A player owning org.mpris.MediaPlayer2.<name> on the bus. It answers Get of the player
 // interface's PlaybackStatus, Position and Metadata with the values set here, from a thread
-// of its own, so a caller blocked on the bus is answered; a silenced property is never
-// answered at all.
+// of its own, so a caller blocked on the bus is answered, after the delay set here; a
+// silenced property is never answered at all.
 class FakeMprisPlayer {
  public:
   FakeMprisPlayer(const QString& busAddress, const QString& name);
@@ -47,6 +47,7 @@ class FakeMprisPlayer {
     QVariant position = QVariant::fromValue<qlonglong>(0);
     QVariantMap metadata;
     QStringList silenced;  // property names; "*" silences every one
+    unsigned long answerDelayMilliseconds = 0;
   };
   void set(State state);
   // Gives up its name and leaves the bus (once).

@@ -1,11 +1,13 @@
 // The player windows over the session bus: fake MPRIS players of this test's own on a
 // dbus-daemon of its own. What a player says shows on the media-player page, pressed through
 // its handler; the length in any of the types players send; a player that vanishes after the
-// search; no bus at all; players and a bus that never answer, within the bound of one press
-// (1.5 s). Where the bound is not the
+// search; no bus at all; players and a bus that never answer, and a player that answers each
+// question just inside the per-call limit, within the bound of one press (1.5 s). Where the
+// bound is not the
 // point, the players are asked with a patient timeout, so that a loaded machine cannot make
 // an answer late.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -44,7 +46,7 @@ class SessionBusPlayers : public testing::Test {
   void SetUp() override { fake::reset(); }
   void TearDown() override { fake::reset(); }
 
-  static void askPatiently() { fake::setMediaPlayers(std::shared_ptr<MediaPlayers>(makeSessionBusPlayers(10'000))); }
+  static void askPatiently() { fake::setMediaPlayers(std::shared_ptr<MediaPlayers>(makeSessionBusPlayers(10'000, 600'000))); }
 
   static std::unique_ptr<FakeMprisPlayer> player(const char* name, FakeMprisPlayer::State state) {
     auto fake = std::make_unique<FakeMprisPlayer>(bus_->address(), QString::fromUtf8(name));
@@ -144,6 +146,17 @@ TEST_F(SessionBusPlayers, PlayersThatDoNotAnswerCountAsAbsentWithinTheBoundOfOne
   EXPECT_EQ(page.title, "");
   EXPECT_EQ(page.state, "Winamp stopped") << "a window whose player did not answer is invalid";
   EXPECT_EQ(page.time, "0:00 / 0:00");
+}
+
+TEST_F(SessionBusPlayers, APlayerAnsweringEachQuestionJustInTimeCostsOnePressInAll) {
+  FakeMprisPlayer::State slowly = saying("Playing", {{"xesam:title", "T"}});
+  slowly.answerDelayMilliseconds = 150;  // the per-call limit is 200 ms
+  const auto slow = player("slow", slowly);
+  QElapsedTimer timer;
+  timer.start();
+  const HWND window = FindWindowA(winamp::WindowClass, nullptr);
+  for (int question = 0; question < 12; ++question) SendMessageA(window, WM_USER, 0, winamp::IpcIsPlaying);
+  EXPECT_LT(timer.elapsed(), PressBoundMilliseconds);
 }
 
 TEST_F(SessionBusPlayers, BusThatDoesNotAnswerTheHandshakeCostsOneTimeoutAndIsTakenUpLater) {
