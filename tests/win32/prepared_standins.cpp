@@ -26,9 +26,13 @@ bool UseFamily(DWORD platformId) {
 void ShowRegistryImage(const std::filesystem::path& image) { winapi::fake::loadRegistryFile(image); }
 
 namespace {
+// The stand-in reads only a mapping whose publisher runs: the checks hold its lock as one does.
 std::string publishedObject;
+int publishedDescriptor = -1;
 void Unpublish() {
   if (!publishedObject.empty()) ::shm_unlink(publishedObject.c_str());
+  if (publishedDescriptor >= 0) ::close(publishedDescriptor);
+  publishedDescriptor = -1;
 }
 }  // namespace
 
@@ -38,11 +42,13 @@ void PublishMapping(const std::string& name, std::size_t size) {
   Unpublish();
   winapi::fake::setSharedMemoryPrefix("win32-check-" + std::to_string(::getpid()) + "-");
   publishedObject = winapi::fake::sharedMemoryObjectName(name);
-  const int fd = ::shm_open(publishedObject.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  publishedDescriptor = ::shm_open(publishedObject.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
   std::vector<unsigned char> bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i);
-  const bool written = fd >= 0 && ::write(fd, bytes.data(), size) == static_cast<ssize_t>(size);
-  if (fd >= 0) ::close(fd);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  const bool written = publishedDescriptor >= 0 && ::fcntl(publishedDescriptor, F_OFD_SETLK, &lock) == 0 &&
+                       ::write(publishedDescriptor, bytes.data(), size) == static_cast<ssize_t>(size);
   if (!written) throw std::runtime_error("cannot publish " + publishedObject);
 }
 
