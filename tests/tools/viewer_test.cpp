@@ -16,6 +16,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -28,7 +29,9 @@
 #include "t6963/t6963c.h"
 #include "tests/portlib/test_segment.h"
 #include "tests/t6963/bench_protocol.h"
+#include "tests/t6963/writer_in_update.h"
 #include "tools/lcd_image.h"
+#include "tools/lcd_widget.h"
 #include "tools/status_text.h"
 #include "tools/viewer_options.h"
 #include "tools/viewer_window.h"
@@ -248,6 +251,7 @@ TEST(LcdviewBinary, PngWritesTheCurrentFrameAtTheGivenScale) {
 
 TEST(LcdviewBinary, UsageErrorsAndUnwritableFilesFailClearly) {
   portlib_test::TestSegment segment;
+  const auto module = t6963::SharedModule::open(segment.name());
   const QString name = QString::fromStdString(segment.name());
   const auto badScale = runLcdview({"--segment", name, "--png", "x.png", "--scale", "40"});
   EXPECT_EQ(badScale.exitCode, 2);
@@ -258,18 +262,34 @@ TEST(LcdviewBinary, UsageErrorsAndUnwritableFilesFailClearly) {
   EXPECT_THAT(unwritable.err, HasSubstr("/nonexistent-folder/frame.png"));
 }
 
-TEST(LcdviewBinary, ASegmentItCreatesFollowsThePowerOnSetting) {
-  portlib_test::TestSegment segment;
-  QProcess process;
-  auto environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("DLPORTIO_LCD_POWERON", "zero");
-  process.setProcessEnvironment(environment);
-  process.start(QStringLiteral(LCDVIEW_PATH), {"--segment", QString::fromStdString(segment.name()), "--text"});
-  ASSERT_TRUE(process.waitForFinished(20000));
-  ASSERT_EQ(process.exitCode(), 0);
+class LcdviewWithoutItsModule : public ::testing::TestWithParam<QStringList> {};
 
-  const auto state = t6963::SharedModule::open(segment.name()).snapshot();
-  EXPECT_TRUE(std::all_of(state.ram.begin(), state.ram.end(), [](std::uint8_t b) { return b == 0; }));
+TEST_P(LcdviewWithoutItsModule, RefusesWithAHintAndCreatesNothing) {
+  const std::string segment = "/kelvari-test-missing-" + std::to_string(::getpid());
+  QTemporaryDir dir;
+  QStringList arguments{"--segment", QString::fromStdString(segment)};
+  for (const QString& argument : GetParam()) arguments << (argument == "FILE" ? dir.filePath("out") : argument);
+  const auto run = runLcdview(arguments);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "lcdview: no virtual display " + segment +
+                         ": start the test bench first, or check DLPORTIO_LCD_SEGMENT\n");
+  EXPECT_FALSE(t6963::SharedModule::openExisting(segment).has_value());
+  EXPECT_TRUE(QDir(dir.path()).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(OneShots, LcdviewWithoutItsModule,
+                         ::testing::Values(QStringList{"--text"}, QStringList{"--png", "FILE"}));
+
+TEST(LcdviewBinary, FailsAtOnceNamingAWriterStoppedInTheMiddleOfAnUpdate) {
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  t6963::testing::WriterInUpdate holder(segment.name());
+  ASSERT_TRUE(holder.stopped());
+  const auto run = runLcdview({"--segment", QString::fromStdString(segment.name()), "--text"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_THAT(run.err, HasSubstr("process " + std::to_string(holder.pid()) + " (viewer_test) holds the display module "
+                                 "in the middle of an update and is stopped"));
+  EXPECT_EQ(run.out, "");
 }
 
 // Bytes sent to a segment with the bench's protocol, so that its bus trace holds them.
@@ -368,6 +388,29 @@ TEST(LcdviewBinary, AVcdThatCannotBeWrittenFailsClearlyAndLeavesNothingBehind) {
   EXPECT_EQ(old.readAll(), "old dump\n");
 }
 
+TEST(LcdviewBinary, APngThatCannotBeWrittenWholeLeavesTheOldFile) {
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  QTemporaryDir dir;
+  const QString file = dir.filePath("frame.png");
+  {
+    QFile old(file);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old frame\n");
+  }
+  const auto full = runLcdview({"--segment", QString::fromStdString(segment.name()), "--png", file}, [] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{32, 32};  // less than a PNG's signature and header
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_THAT(full.err, HasSubstr("cannot write " + file.toStdString()));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"frame.png"});
+  QFile old(file);
+  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+  EXPECT_EQ(old.readAll(), "old frame\n");
+}
+
 QApplication& application() {
   static int argc = 1;
   static char name[] = "viewer_test";
@@ -388,7 +431,7 @@ TEST(ViewerWindow, ControlsChangeTheLiveModuleAndTheStatusFollowsIt) {
   portlib_test::TestSegment segment;
   auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
   drawKnownPicture(module.state());
-  lcdview::ViewerWindow window(t6963::SharedModule::open(segment.name()), t6963::PowerOnContents::Zero);
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
 
   auto* status = child<QLabel>(window, "statusLabel");
   EXPECT_EQ(status->text(), lcdview::statusText(module.snapshot()));
@@ -414,7 +457,7 @@ TEST(ViewerWindow, ControlsFollowSettingsChangedByOthers) {
   application();
   portlib_test::TestSegment segment;
   auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
-  lcdview::ViewerWindow window(t6963::SharedModule::open(segment.name()), t6963::PowerOnContents::Zero);
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
 
   t6963::setDisconnected(module.state(), true);
   t6963::setBusyAccesses(module.state(), 9);
@@ -430,7 +473,7 @@ TEST(ViewerWindow, BusLogShowsTrafficAndAViolationWhereItHappened) {
   sendKnownStream(traffic);
   traffic.bus().write(t6963c::ControlPort, t6963c::ctl::Wr);  // /WR pulsed without /CE
   traffic.bus().write(t6963c::ControlPort, 0x00);
-  lcdview::ViewerWindow window(t6963::SharedModule::open(traffic.name().toStdString()), t6963::PowerOnContents::Zero);
+  lcdview::ViewerWindow window(traffic.name().toStdString(), t6963::PowerOnContents::Zero);
 
   const auto lines = child<QPlainTextEdit>(window, "busLogView")->toPlainText().split('\n');
   ASSERT_EQ(lines.size(), 6);
@@ -440,6 +483,41 @@ TEST(ViewerWindow, BusLogShowsTrafficAndAViolationWhereItHappened) {
   ASSERT_TRUE(traffic.bench().data(0x33));
   window.refreshBusLog();
   EXPECT_THAT(child<QPlainTextEdit>(window, "busLogView")->toPlainText().toStdString(), HasSubstr("data 0x33"));
+}
+
+TEST(ViewerWindow, WaitsForItsModuleToAppearWithoutCreatingIt) {
+  application();
+  portlib_test::TestSegment segment;
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
+  EXPECT_THAT(child<QLabel>(window, "statusLabel")->text().toStdString(),
+              StartsWith("waiting for the virtual display " + segment.name()));
+  EXPECT_FALSE(child<QPushButton>(window, "powerCycleButton")->isEnabled());
+  EXPECT_FALSE(t6963::SharedModule::openExisting(segment.name()).has_value());
+
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  window.refresh();
+  EXPECT_EQ(child<QLabel>(window, "statusLabel")->text(), lcdview::statusText(module.snapshot()));
+  EXPECT_TRUE(child<QPushButton>(window, "powerCycleButton")->isEnabled());
+}
+
+TEST(ViewerWindow, KeepsTheLastGoodFrameWhileAWriterIsStoppedInTheMiddleOfAnUpdate) {
+  application();
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  drawKnownPicture(module.state());
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
+  auto* glass = child<lcdview::LcdWidget>(window, "lcdWidget");
+  glass->resize(glass->sizeHint());
+  const QImage good = glass->grab().toImage();
+
+  t6963::testing::WriterInUpdate holder(segment.name());
+  ASSERT_TRUE(holder.stopped());
+  module.state().ram[0x0200] = 0xFF;  // as the stopped writer left it, half done
+  window.refresh();
+  EXPECT_THAT(child<QLabel>(window, "statusLabel")->text().toStdString(),
+              HasSubstr("process " + std::to_string(holder.pid()) + " (viewer_test) holds the display module in the "
+                        "middle of an update and is stopped"));
+  EXPECT_EQ(glass->grab().toImage(), good);
 }
 
 }  // namespace
