@@ -1,7 +1,6 @@
 // A child process that begins an update of the module in a segment and stops itself in the
-// middle of it (SIGSTOP), as a writer stopped by a debugger. Continued, it ends the update
-// and exits; killed, it leaves the update unfinished. The child is killed and reaped with
-// the object.
+// middle of it (SIGSTOP), as under a debugger. Continued, it ends the update and exits;
+// killed, it leaves the update unfinished. It is killed and reaped with the object.
 #pragma once
 
 #include <signal.h>
@@ -22,30 +21,25 @@ class WriterInUpdate {
     if (::pipe(ended) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
-      ::close(ended[0]);
       {
         SharedModule module = SharedModule::open(segment);
         const StateUpdate update(module.state());
         ::raise(SIGSTOP);
       }
-      const char byte = 1;
-      ::_exit(::write(ended[1], &byte, 1) == 1 ? 0 : 1);
+      ::_exit(::write(ended[1], "", 1) == 1 ? 0 : 1);
     }
     ::close(ended[1]);
     ended_ = ended[0];
     int status = 0;
     stopped_ = pid_ > 0 && ::waitpid(pid_, &status, WUNTRACED) == pid_ && WIFSTOPPED(status);
   }
-  WriterInUpdate(const WriterInUpdate&) = delete;
-  WriterInUpdate& operator=(const WriterInUpdate&) = delete;
   ~WriterInUpdate() {
     kill();
-    if (ended_ >= 0) ::close(ended_);
+    ::close(ended_);
   }
 
   pid_t pid() const { return pid_; }
-  // The child is stopped in the middle of its update.
-  bool stopped() const { return stopped_; }
+  bool stopped() const { return stopped_; }  // in the middle of its update
 
   // Continues the child; true once it has ended its update.
   bool resume() {
@@ -53,7 +47,6 @@ class WriterInUpdate {
     return ::kill(pid_, SIGCONT) == 0 && ::read(ended_, &byte, 1) == 1;
   }
 
-  // Kills and reaps the child: its update stays unfinished.
   void kill() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGKILL);

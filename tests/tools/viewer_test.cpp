@@ -366,50 +366,34 @@ TEST(LcdviewBinary, AVcdThatCannotBeWrittenFailsClearlyAndLeavesNothingBehind) {
   const auto badName = runLcdview({"--segment", traffic.name(), "--vcd", "/nonexistent-folder/bus.vcd"});
   EXPECT_EQ(badName.exitCode, 1);
   EXPECT_THAT(badName.err, HasSubstr("cannot write /nonexistent-folder/bus.vcd"));
+}
 
-  // A full disk: the file size limit stops the writes, as a full file system would.
+// A full disk: the file size limit stops the writes, as a full file system would.
+class LcdviewOnAFullDisk : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LcdviewOnAFullDisk, FailsAndKeepsTheOldFile) {
+  TrafficSegment traffic;
   QTemporaryDir dir;
-  const QString file = dir.filePath("bus.vcd");
+  const QString file = dir.filePath("out");
   {
     QFile old(file);
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old dump\n");
+    old.write("old file\n");
   }
-  const auto full = runLcdview({"--segment", traffic.name(), "--vcd", file}, [] {
+  const auto full = runLcdview({"--segment", traffic.name(), GetParam(), file}, [] {
     ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
+    const rlimit limit{32, 32};  // less than either file's header
     ::setrlimit(RLIMIT_FSIZE, &limit);
   });
   EXPECT_EQ(full.exitCode, 1);
   EXPECT_THAT(full.err, HasSubstr("cannot write " + file.toStdString()));
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"bus.vcd"});
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"out"});
   QFile old(file);
   ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-  EXPECT_EQ(old.readAll(), "old dump\n");
+  EXPECT_EQ(old.readAll(), "old file\n");
 }
 
-TEST(LcdviewBinary, APngThatCannotBeWrittenWholeLeavesTheOldFile) {
-  portlib_test::TestSegment segment;
-  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
-  QTemporaryDir dir;
-  const QString file = dir.filePath("frame.png");
-  {
-    QFile old(file);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old frame\n");
-  }
-  const auto full = runLcdview({"--segment", QString::fromStdString(segment.name()), "--png", file}, [] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{32, 32};  // less than a PNG's signature and header
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  });
-  EXPECT_EQ(full.exitCode, 1);
-  EXPECT_THAT(full.err, HasSubstr("cannot write " + file.toStdString()));
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"frame.png"});
-  QFile old(file);
-  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-  EXPECT_EQ(old.readAll(), "old frame\n");
-}
+INSTANTIATE_TEST_SUITE_P(Files, LcdviewOnAFullDisk, ::testing::Values("--png", "--vcd"));
 
 QApplication& application() {
   static int argc = 1;
