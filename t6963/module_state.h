@@ -24,6 +24,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "t6963/atomic_word.h"
 #include "t6963/t6963c.h"
 
 namespace t6963 {
@@ -148,10 +149,14 @@ void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed);
 void setBusyAccesses(ModuleState& state, std::uint32_t accesses);
 void setBlinkHalfPeriodAccesses(ModuleState& state, std::uint32_t accesses);
 void setDisconnected(ModuleState& state, bool disconnected);
-bool isDisconnected(const ModuleState& state);
+// Inline: the bus side asks at nearly every port access.
+inline bool isDisconnected(const ModuleState& state) { return detail::loadWord(state.settings.disconnected) != 0; }
 
 // Blink condition at the state's current access count: true in the normal-display phase.
-bool blinkPhaseOn(const ModuleState& state);
+inline bool blinkPhaseOn(const ModuleState& state) {
+  const std::uint32_t half = detail::loadWord(state.settings.blinkHalfPeriodAccesses);
+  return half == 0 || (state.bus.accessCount / half) % 2 == 0;
+}
 
 // Short English names and descriptions, for status lines and test messages.
 std::string_view violationName(ViolationKind kind);
