@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts the test bench and, beside it, the live viewer of the virtual display module and
 # the sensor publisher kelvari-sensors (this machine's hardware monitors for "MBM arvot").
-# Closing the test bench stops both. Without a display it says so and starts nothing.
+# Closing the test bench stops both. The viewer waits for the module until the test bench
+# makes it, so the order they start in does not matter. Without a display it says so and
+# starts nothing.
 # Installed as kelvari-bench, it takes the programs beside it; in the source tree, those of
 # the release build; or those of the folder given.
 set -euo pipefail

@@ -76,8 +76,7 @@ std::uint8_t Module::readData() noexcept {
   const bool controllerDrives = readCycle(bus.control) && !isDisconnected(*state_);
   if (portDrives(bus.control, bus.ecr)) {
     if (controllerDrives && (bus.ecr & ecr::ModeMask) != ecr::ModeByte) {
-      StateUpdate update(*state_);
-      recordViolation(ViolationKind::ReadWithoutByteMode, bus.dataLatch);
+      violation(ViolationKind::ReadWithoutByteMode, bus.dataLatch);
     }
     return traced(BusAccess::DataRead, bus.dataLatch);
   }
@@ -101,16 +100,14 @@ void Module::writeControl(std::uint8_t value) noexcept {
       if (chipEnabled) {
         takeByte((old & ctl::Cd) != 0, old);
       } else {
-        StateUpdate update(*state_);
-        recordViolation(ViolationKind::StrobeWithoutCe, bus.dataLatch);
+        violation(ViolationKind::StrobeWithoutCe, bus.dataLatch);
       }
     }
     if ((released & ctl::Rd) != 0) {
       if (chipEnabled) {
         endReadCycle((old & ctl::Cd) != 0);
       } else {
-        StateUpdate update(*state_);
-        recordViolation(ViolationKind::StrobeWithoutCe, bus.dataLatch);
+        violation(ViolationKind::StrobeWithoutCe, bus.dataLatch);
       }
     }
   }
@@ -127,10 +124,7 @@ void Module::writeEcr(std::uint8_t value) noexcept {
 void Module::updateContention() noexcept {
   BusState& bus = state_->bus;
   const bool both = portDrives(bus.control, bus.ecr) && readCycle(bus.control) && !isDisconnected(*state_);
-  if (both && bus.contention == 0) {
-    StateUpdate update(*state_);
-    recordViolation(ViolationKind::BusContention, bus.dataLatch);
-  }
+  if (both && bus.contention == 0) violation(ViolationKind::BusContention, bus.dataLatch);
   bus.contention = both ? 1 : 0;
 }
 
@@ -140,7 +134,8 @@ void Module::takeByte(bool command, std::uint8_t oldControl) noexcept {
   BusState& bus = state_->bus;
   const std::uint8_t byte = portDrives(oldControl, bus.ecr) ? bus.dataLatch : FloatingLines;
   event_ |= trace_info::StrobedIn;
-  StateUpdate update(*state_);
+  const StateUpdate update(*state_);
+  if (!update) return;
   if (detail::isBusy(*state_)) {
     recordViolation(ViolationKind::WriteWhileBusy, byte);
     return;
@@ -158,8 +153,13 @@ void Module::takeByte(bool command, std::uint8_t oldControl) noexcept {
 
 void Module::endReadCycle(bool command) noexcept {
   if (command || state_->controller.autoMode != AutoMode::Read) return;
-  StateUpdate update(*state_);
-  detail::finishDataRead(*state_);
+  const StateUpdate update(*state_);
+  if (update) detail::finishDataRead(*state_);
+}
+
+void Module::violation(ViolationKind kind, std::uint8_t value) noexcept {
+  const StateUpdate update(*state_);
+  if (update) recordViolation(kind, value);
 }
 
 // Called inside a StateUpdate.

@@ -38,7 +38,9 @@
 // violation. Without a trace nothing is recorded.
 //
 // One bus side at a time drives a state, as one program drives a real port; its updates
-// are nevertheless serialised with other writers (seqlock.h). read/write never throw.
+// are nevertheless serialised with other writers (seqlock.h). A byte or violation that
+// comes while another process stays in the middle of an update (a viewer's power cycle,
+// stopped) is lost, as a module held in reset loses it. read/write never throw.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +67,7 @@ class Module {
   void updateContention() noexcept;
   void takeByte(bool command, std::uint8_t oldControl) noexcept;
   void endReadCycle(bool command) noexcept;
+  void violation(ViolationKind kind, std::uint8_t value) noexcept;  // in an update of its own
   void recordViolation(ViolationKind kind, std::uint8_t value) noexcept;
   std::uint8_t traced(BusAccess access, std::uint8_t value) noexcept;
 

@@ -48,14 +48,6 @@ void setDisconnected(ModuleState& state, bool disconnected) {
   detail::atomicWord(state.settings.disconnected).store(disconnected ? 1U : 0U, std::memory_order_relaxed);
 }
 
-bool isDisconnected(const ModuleState& state) { return detail::loadWord(state.settings.disconnected) != 0; }
-
-bool blinkPhaseOn(const ModuleState& state) {
-  const std::uint32_t half = detail::loadWord(state.settings.blinkHalfPeriodAccesses);
-  if (half == 0) return true;
-  return (state.bus.accessCount / half) % 2 == 0;
-}
-
 std::string_view violationName(ViolationKind kind) {
   switch (kind) {
     case ViolationKind::BusContention: return "bus contention";

@@ -9,12 +9,12 @@
 // a ModuleState, e.g. `state.ram[addr]`, `state.controller.addressPointer`,
 // `state.controller.displayMode`, `state.violations.counts`. Fields are grouped by who
 // writes them:
-//   - `sequence`, `readerWaiting`: the tear-free read protocol (seqlock.h);
+//   - `update`, `writer`, `readerWaiting`: the tear-free read protocol (seqlock.h);
 //   - `settings`: written live by any process, read by the bus side at each use;
 //   - `bus`: port registers and line state, written by the bus side on every access,
-//     outside the sequence counter (they are single bytes and words of the port's wires);
+//     outside the update protocol (they are single bytes and words of the port's wires);
 //   - `controller`, `violations`, `ram`, `powerOnGeneration`: changed only inside an
-//     update guarded by the sequence counter, so a consistent copy shows them together.
+//     update (seqlock.h), so a consistent copy shows them together.
 #pragma once
 
 #include <array>
@@ -24,6 +24,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "t6963/atomic_word.h"
 #include "t6963/t6963c.h"
 
 namespace t6963 {
@@ -120,14 +121,17 @@ struct Violations {
 };
 
 struct alignas(64) ModuleState {
-  std::uint32_t sequence = 0;       // even: stable; odd: an update is in progress
-  std::uint32_t readerWaiting = 0;  // a reader asks writers to pause between updates
+  // Sequence number of updates in the high half; in the low half the id of the process in
+  // the middle of an update, 0 while none is.
+  std::uint64_t update = 0;
   std::uint64_t powerOnGeneration = 0;  // counts power-ons since the state was created
   Settings settings;
+  std::uint32_t readerWaiting = 0;  // a reader asks writers to pause between updates
   BusState bus;
   ControllerRegisters controller;
   Violations violations;
   std::array<std::uint8_t, RamSize> ram{};
+  std::uint64_t writer = 0;  // the process that last began an update (process_claim.h)
 };
 
 static_assert(std::is_trivially_copyable_v<ModuleState>);
@@ -145,10 +149,14 @@ void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed);
 void setBusyAccesses(ModuleState& state, std::uint32_t accesses);
 void setBlinkHalfPeriodAccesses(ModuleState& state, std::uint32_t accesses);
 void setDisconnected(ModuleState& state, bool disconnected);
-bool isDisconnected(const ModuleState& state);
+// Inline: the bus side asks at nearly every port access.
+inline bool isDisconnected(const ModuleState& state) { return detail::loadWord(state.settings.disconnected) != 0; }
 
 // Blink condition at the state's current access count: true in the normal-display phase.
-bool blinkPhaseOn(const ModuleState& state);
+inline bool blinkPhaseOn(const ModuleState& state) {
+  const std::uint32_t half = detail::loadWord(state.settings.blinkHalfPeriodAccesses);
+  return half == 0 || (state.bus.accessCount / half) % 2 == 0;
+}
 
 // Short English names and descriptions, for status lines and test messages.
 std::string_view violationName(ViolationKind kind);

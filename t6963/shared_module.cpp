@@ -9,17 +9,14 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <csignal>
-#include <fstream>
 #include <new>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "t6963/atomic_word.h"
+#include "t6963/process_claim.h"
 #include "t6963/seqlock.h"
 
 namespace t6963 {
@@ -30,7 +27,7 @@ struct detail::SharedSegment {
   std::uint32_t magic;
   std::uint32_t layoutVersion;
   std::uint64_t stateSize;
-  std::uint64_t busHolder;  // claim of the process driving the bus (claimOf); 0: none
+  ProcessClaim busHolder;  // the process driving the bus; 0: none
   ModuleState state;
   BusTrace trace;
 };
@@ -40,17 +37,18 @@ namespace {
 using Segment = detail::SharedSegment;
 
 constexpr std::uint32_t SegmentMagic = 0x4B4C4344;  // "KLCD"
-// 2: the bus holder in the header; 3: the bus trace after the state.
-constexpr std::uint32_t LayoutVersion = 3;
+// 2: the bus holder in the header; 3: the bus trace after the state; 4: the update word
+// names its holder.
+constexpr std::uint32_t LayoutVersion = 4;
 constexpr std::size_t SegmentSize = sizeof(Segment);
 constexpr mode_t OwnerOnly = S_IRUSR | S_IWUSR;
 constexpr mode_t GroupOrOther = S_IRWXG | S_IRWXO;
 // Where the system keeps POSIX shared memory: new segments are made here unnamed and
 // linked under their name once complete.
 constexpr const char* ShmDirectory = "/dev/shm";
-// How long a power cycle waits for the bus side to finish an update: well inside the time
-// after which an update takes the state over from a writer presumed dead (seqlock.cpp).
+// How long a power cycle waits for the bus side to finish an update.
 constexpr std::chrono::milliseconds BusUpdateBound{50};
+constexpr std::size_t MiB = std::size_t{1} << 20;
 // Creation races with removal by another process at most this often before giving up.
 constexpr int OpenAttempts = 5;
 
@@ -89,62 +87,6 @@ void* mapSegment(int fd, const std::string& name) {
   return address;
 }
 
-// --- Processes that claim the bus ---------------------------------------------------------
-
-// A process as /proc shows it: its start time (clock ticks after boot), or that it is gone
-// (absent, or a zombie), or that /proc cannot tell.
-struct ProcessStart {
-  enum { Alive, Gone, Unknown } status;
-  std::uint32_t startTime;
-};
-
-ProcessStart processStart(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text;
-  if (!std::getline(stat, text)) {
-    return {::access("/proc/self/stat", R_OK) == 0 ? ProcessStart::Gone : ProcessStart::Unknown, 0};
-  }
-  const auto nameEnd = text.rfind(')');
-  if (nameEnd == std::string::npos) return {ProcessStart::Unknown, 0};
-  std::istringstream fields(text.substr(nameEnd + 1));
-  std::string state;
-  fields >> state;  // field 3
-  if (state == "Z" || state == "X" || state == "x") return {ProcessStart::Gone, 0};
-  std::string skipped;
-  for (int field = 4; field < 22; ++field) fields >> skipped;
-  std::uint64_t startTime = 0;
-  if (!(fields >> startTime)) return {ProcessStart::Unknown, 0};
-  return {ProcessStart::Alive, static_cast<std::uint32_t>(startTime)};
-}
-
-// A claim names its process by id and start time, so a later process that reuses the id
-// is not taken for the holder.
-std::uint64_t claimOf(pid_t pid) {
-  const auto start = processStart(pid);
-  return std::uint64_t{static_cast<std::uint32_t>(pid)} << 32 | start.startTime;
-}
-
-pid_t pidOf(std::uint64_t claim) { return static_cast<pid_t>(claim >> 32); }
-
-bool isAlive(std::uint64_t claim) {
-  const auto start = processStart(pidOf(claim));
-  switch (start.status) {
-    case ProcessStart::Alive: return start.startTime == static_cast<std::uint32_t>(claim);
-    case ProcessStart::Gone: return false;
-    case ProcessStart::Unknown: break;
-  }
-  return ::kill(pidOf(claim), 0) == 0 || errno == EPERM;
-}
-
-std::string describeHolder(std::uint64_t claim) {
-  std::ifstream commandFile("/proc/" + std::to_string(pidOf(claim)) + "/comm");
-  std::string command;
-  std::getline(commandFile, command);
-  const std::string process = "process " + std::to_string(pidOf(claim));
-  if (pidOf(claim) == ::getpid()) return "this " + process;
-  return command.empty() ? process : process + " (" + command + ")";
-}
-
 // --- Creating and attaching ---------------------------------------------------------------
 
 // Makes a complete segment without a name and links it under `name`; null when another
@@ -154,7 +96,13 @@ Segment* createAndPublish(const std::string& name, PowerOnContents contents) {
   FileDescriptor unnamed(::open(ShmDirectory, O_TMPFILE | O_RDWR | O_CLOEXEC, OwnerOnly));
   if (unnamed.get() < 0) fail(errno, name, std::string("cannot create it in ") + ShmDirectory);
   if (::fchmod(unnamed.get(), OwnerOnly) != 0) fail(errno, name, "cannot make it owner-only");
-  if (::ftruncate(unnamed.get(), static_cast<off_t>(SegmentSize)) != 0) fail(errno, name, "cannot size it");
+  // Every page now, so that a full /dev/shm refuses here and not with SIGBUS in a port access.
+  if (const int error = ::posix_fallocate(unnamed.get(), 0, static_cast<off_t>(SegmentSize)); error != 0) {
+    if (error != ENOSPC) fail(error, name, std::string("cannot allocate it in ") + ShmDirectory);
+    fail(error, name,
+         std::string("not enough room in ") + ShmDirectory + " for the virtual display: " +
+             std::to_string((SegmentSize + MiB - 1) / MiB) + " MiB needed");
+  }
   auto* segment = static_cast<Segment*>(mapSegment(unnamed.get(), name));
   segment->layoutVersion = LayoutVersion;
   segment->stateSize = sizeof(ModuleState);
@@ -213,6 +161,14 @@ Segment* attach(int fd, const std::string& name) {
   return segment;
 }
 
+// The complete segment named `name`, or null if there is none.
+Segment* attachExisting(const std::string& name) {
+  FileDescriptor existing(::shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0));
+  if (existing.get() >= 0) return attach(existing.get(), name);
+  if (errno != ENOENT) fail(errno, name, "cannot open it");
+  return nullptr;
+}
+
 }  // namespace
 
 std::string SharedModule::defaultName() { return "/kelvari-lcd-" + std::to_string(::geteuid()); }
@@ -220,15 +176,16 @@ std::string SharedModule::defaultName() { return "/kelvari-lcd-" + std::to_strin
 SharedModule SharedModule::open(const std::string& name, PowerOnContents contents) {
   checkName(name);
   for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
-    FileDescriptor existing(::shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0));
-    if (existing.get() >= 0) {
-      if (Segment* segment = attach(existing.get(), name)) return SharedModule(name, segment);
-    } else if (errno != ENOENT) {
-      fail(errno, name, "cannot open it");
-    }
+    if (Segment* segment = attachExisting(name)) return SharedModule(name, segment);
     if (Segment* segment = createAndPublish(name, contents)) return SharedModule(name, segment);
   }
   fail(EAGAIN, name, "created and removed by others while opening");
+}
+
+std::optional<SharedModule> SharedModule::openExisting(const std::string& name) {
+  checkName(name);
+  if (Segment* segment = attachExisting(name)) return SharedModule(name, segment);
+  return std::nullopt;
 }
 
 void SharedModule::remove(const std::string& name) {
@@ -257,7 +214,7 @@ SharedModule::~SharedModule() { release(); }
 
 void SharedModule::release() noexcept {
   if (segment_ == nullptr) return;
-  if (busClaim_ != 0) {
+  if (busClaim_ != 0 && pidOf(busClaim_) == ::getpid()) {  // not in a forked child: the claim is its parent's
     std::uint64_t expected = busClaim_;
     detail::atomicWord(segment_->busHolder).compare_exchange_strong(expected, 0, std::memory_order_release);
     busClaim_ = 0;
@@ -269,36 +226,17 @@ void SharedModule::release() noexcept {
 ModuleState& SharedModule::state() noexcept { return segment_->state; }
 
 void SharedModule::claimBus() {
-  const std::uint64_t mine = claimOf(::getpid());
+  const ProcessClaim mine = thisProcess();
   auto holder = detail::atomicWord(segment_->busHolder);
-  std::uint64_t current = holder.load(std::memory_order_acquire);
+  ProcessClaim current = holder.load(std::memory_order_acquire);
   for (;;) {
-    if (current != 0 && (current == mine || isAlive(current))) {
-      fail(EBUSY, name_, "its bus is driven by " + describeHolder(current) + "; close that program first");
+    if (current != 0 && (current == mine || stateOf(current) != ProcessState::Gone)) {
+      fail(EBUSY, name_, "its bus is driven by " + describeProcess(pidOf(current)) + "; close that program first");
     }
     if (holder.compare_exchange_weak(current, mine, std::memory_order_acq_rel, std::memory_order_acquire)) {
       busClaim_ = mine;
       return;
     }
-  }
-}
-
-// Waits a bounded time for the bus side to finish an update in progress. A live holder that
-// stays in it (stopped by a debugger or SIGSTOP) is not overtaken: the power cycle is
-// refused. A dead one is left to the update's own takeover.
-void SharedModule::waitForBusUpdate() const {
-  const auto odd = [this] { return (detail::loadWord(segment_->state.sequence, std::memory_order_acquire) & 1U) != 0; };
-  const auto deadline = std::chrono::steady_clock::now() + BusUpdateBound;
-  while (odd()) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      const std::uint64_t holder = detail::loadWord(segment_->busHolder, std::memory_order_acquire);
-      if (holder != 0 && holder != busClaim_ && isAlive(holder)) {
-        throw std::runtime_error("display module segment " + name_ + ": its bus is held in the middle of an update by " +
-                                 describeHolder(holder) + " (stopped?); power cycle refused");
-      }
-      return;
-    }
-    std::this_thread::yield();
   }
 }
 
@@ -308,11 +246,11 @@ const BusTrace& SharedModule::trace() const noexcept { return segment_->trace; }
 
 void SharedModule::powerCycle(PowerOnContents contents) {
   const std::uint64_t seed = randomSeed();
-  waitForBusUpdate();
-  StateUpdate update(segment_->state);
+  const StateUpdate update(segment_->state, BusUpdateBound);
+  if (!update) throw std::runtime_error("display module segment " + name_ + ": power cycle refused: " + update.refusal());
   powerOn(segment_->state, contents, seed);
 }
 
-ModuleState SharedModule::snapshot() const { return consistentCopy(segment_->state); }
+ModuleState SharedModule::snapshot(std::chrono::milliseconds bound) const { return consistentCopy(segment_->state, bound); }
 
 }  // namespace t6963

@@ -2,22 +2,27 @@
 // segment, so that it outlives the processes that drive it (as a real module stays
 // powered) and a viewer in another process sees it live. The segment is owner-only (mode 0600) and checked on every
 // attach: owner, permissions, size and layout must match, or open() refuses it. The first
-// opener creates the segment and powers the module on; later openers attach to it as left.
-// A segment appears under its name only once it is complete, so one found empty or without
-// its mark was left half-made by a crash: it is removed and made anew.
+// opener creates the segment, with all of its memory allocated at once (a full /dev/shm
+// refuses then, never later), and powers the module on; later openers attach to it as
+// left. Viewers only attach (openExisting). A segment appears under its name only once it
+// is complete, so one found empty or without its mark was left half-made by a crash: it is
+// removed and made anew.
 //
 // One process drives the module's bus at a time, as one program claims a parallel port:
 // claimBus() records the process in the segment and refuses a second one while the holder
-// lives, even stopped (a debugger, SIGSTOP); a holder that died is recovered. Viewers read
+// lives, even stopped (a debugger, SIGSTOP); a holder that died is recovered. Only the
+// process that claimed the bus releases it: a forked child that ends does not. Viewers read
 // and power-cycle without a claim.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "t6963/bus_trace.h"
 #include "t6963/module_state.h"
+#include "t6963/seqlock.h"
 
 namespace t6963 {
 
@@ -34,6 +39,9 @@ class SharedModule {
   // it and powering the module on with `contents` when it does not exist. Throws
   // std::system_error with a message naming the segment on any failure.
   static SharedModule open(const std::string& name, PowerOnContents contents = PowerOnContents::Random);
+
+  // Attaches to the segment `name` if it exists; creates nothing. Throws as open() does.
+  static std::optional<SharedModule> openExisting(const std::string& name);
 
   // Removes the name; attached processes keep their mapping. No error if it is absent.
   static void remove(const std::string& name);
@@ -59,18 +67,17 @@ class SharedModule {
   const BusTrace& trace() const noexcept;
 
   // Power-on reset while other processes may be driving or reading the module. Throws
-  // std::runtime_error, changing nothing, when the bus holder stays stopped in the middle of
-  // an update.
+  // std::runtime_error, changing nothing, when another process stays in the middle of an
+  // update (stopped, or longer than a power cycle waits).
   void powerCycle(PowerOnContents contents = PowerOnContents::Random);
 
-  // A consistent copy (never torn); waits a bounded time, throws std::runtime_error if the
-  // state stays locked.
-  ModuleState snapshot() const;
+  // A consistent copy (never torn); waits at most `bound`, throws std::runtime_error saying
+  // which process holds the state if it stays held (seqlock.h).
+  ModuleState snapshot(std::chrono::milliseconds bound = DefaultCopyBound) const;
 
  private:
   SharedModule(std::string name, detail::SharedSegment* segment) noexcept;
   void release() noexcept;  // gives up the claim and the mapping
-  void waitForBusUpdate() const;
 
   std::string name_;
   detail::SharedSegment* segment_ = nullptr;

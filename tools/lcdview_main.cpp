@@ -5,11 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <string_view>
 
 #include "portlib/settings.h"
-#include "t6963/shared_module.h"
 #include "tools/viewer_options.h"
 #include "tools/viewer_placement.h"
 #include "tools/viewer_window.h"
@@ -44,14 +42,8 @@ int main(int argc, char** argv) {
   if (options.oneShot()) return lcdview::writeOneShotOutputs(options, stdout, stderr);
 
   QApplication app(argc, argv);
-  try {
-    lcdview::ViewerWindow window(t6963::SharedModule::open(options.segment, options.powerOnContents),
-                                 options.powerOnContents);
-    lcdview::placeBesideTheBench(window);
-    window.show();
-    return app.exec();
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "lcdview: %s\n", error.what());
-    return 1;
-  }
+  lcdview::ViewerWindow window(options.segment, options.powerOnContents);
+  lcdview::placeBesideTheBench(window);
+  window.show();
+  return app.exec();
 }

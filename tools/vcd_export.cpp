@@ -68,7 +68,7 @@ QString writeVcd(const QString& path, const t6963::TraceCopy& trace) {
     if (text.size() >= ChunkBytes && !flush()) return failure();
   }
   text += '#' + std::to_string(start + levels.size()) + '\n';
-  if (!flush() || !file.commit()) return failure();
+  if (!flush() || !file.flush() || !file.commit()) return failure();  // commit() overlooks a failed last flush
   return {};
 }
 

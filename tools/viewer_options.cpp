@@ -1,6 +1,8 @@
 // Parsing lcdview's command line and writing its one-shot outputs.
 #include "tools/viewer_options.h"
 
+#include <QSaveFile>
+
 #include <exception>
 
 #include "t6963/bus_decoder.h"
@@ -71,23 +73,49 @@ std::variant<ViewerOptions, QString> ViewerCommandLine::parse(const QStringList&
   return options;
 }
 
+QString missingModuleText(const std::string& segment) {
+  return QStringLiteral("no virtual display %1: start the test bench first, or check DLPORTIO_LCD_SEGMENT")
+      .arg(QString::fromStdString(segment));
+}
+
+namespace {
+
+// Through a temporary file in the same folder that replaces `path` only when complete: on
+// failure (bad name, full disk) the old file stays and no partial one is left. Returns the
+// reason it failed, or an empty string. The explicit flush matters: QSaveFile::commit()
+// overlooks a buffered write that fails as it closes the file (Qt 6.4).
+QString writePng(const QString& path, const QImage& image) {
+  QSaveFile file(path);
+  if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.flush() && file.commit()) return {};
+  return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+}
+
+}  // namespace
+
 int writeOneShotOutputs(const ViewerOptions& options, std::FILE* out, std::FILE* err) {
   t6963::Frame frame;
   t6963::TraceCopy trace;
   try {
-    const auto module = t6963::SharedModule::open(options.segment, options.powerOnContents);
-    const auto state = module.snapshot();
+    const auto module = t6963::SharedModule::openExisting(options.segment);
+    if (!module) {
+      std::fprintf(err, "lcdview: %s\n", qPrintable(missingModuleText(options.segment)));
+      return 1;
+    }
+    const auto state = module->snapshot();
     frame = t6963::render(state, t6963::blinkPhaseOn(state));
-    if (options.log || !options.vcdFile.isEmpty()) trace = t6963::copyTrace(module.trace());
+    if (options.log || !options.vcdFile.isEmpty()) trace = t6963::copyTrace(module->trace());
   } catch (const std::exception& error) {
     std::fprintf(err, "lcdview: %s\n", error.what());
     return 1;
   }
   if (options.text) std::fputs(t6963::frameToText(frame).c_str(), out);
   if (options.log) std::fputs(t6963::formatBusLog(trace).c_str(), out);
-  if (!options.pngFile.isEmpty() && !frameToImage(frame, options.scale).save(options.pngFile, "PNG")) {
-    std::fprintf(err, "lcdview: cannot write %s\n", qPrintable(options.pngFile));
-    return 1;
+  if (!options.pngFile.isEmpty()) {
+    const QString failure = writePng(options.pngFile, frameToImage(frame, options.scale));
+    if (!failure.isEmpty()) {
+      std::fprintf(err, "lcdview: %s\n", qPrintable(failure));
+      return 1;
+    }
   }
   if (!options.vcdFile.isEmpty()) {
     const QString failure = writeVcd(options.vcdFile, trace);

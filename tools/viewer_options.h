@@ -4,9 +4,12 @@
 //   lcdview [--segment NAME] --text               the current frame as text art, then exit
 //   lcdview [--segment NAME] --log                the decoded bus trace as text, then exit
 //   lcdview [--segment NAME] --vcd FILE           the bus trace as a Value Change Dump, then exit
-// One-shot outputs combine; text art comes before the log on standard output.
-// The segment defaults to DLPORTIO_LCD_SEGMENT, then to the module's per-user name; the
-// contents of a newly created segment follow DLPORTIO_LCD_POWERON, as in the port library.
+// One-shot outputs combine; text art comes before the log on standard output. They fail,
+// rather than wait, while another process holds the module's state stopped in the middle
+// of an update; a PNG is written whole or not at all.
+// The segment defaults to DLPORTIO_LCD_SEGMENT, then to the module's per-user name; lcdview
+// never creates it. A power cycle from the window fills display memory as
+// DLPORTIO_LCD_POWERON says, as in the port library.
 #pragma once
 
 #include <QCommandLineOption>
@@ -61,6 +64,9 @@ class ViewerCommandLine {
   QCommandLineOption vcd_;
   QCommandLineOption log_;
 };
+
+// "no virtual display /name: start the test bench first, or check DLPORTIO_LCD_SEGMENT"
+QString missingModuleText(const std::string& segment);
 
 // The one-shot outputs of `options` for the module's current state: text art and the bus
 // log to `out`, the PNG and the VCD to their files. Returns the process exit code;

@@ -17,13 +17,13 @@
 
 namespace lcdview {
 
-ViewerWindow::ViewerWindow(t6963::SharedModule module, t6963::PowerOnContents powerOnContents, QWidget* parent)
+ViewerWindow::ViewerWindow(std::string segment, t6963::PowerOnContents powerOnContents, QWidget* parent)
     : QWidget(parent),
       ui_(std::make_unique<Ui::ViewerWindow>()),
-      module_(std::move(module)),
+      segment_(std::move(segment)),
       powerOnContents_(powerOnContents) {
   ui_->setupUi(this);
-  setWindowTitle(QStringLiteral("lcdview %1").arg(QString::fromStdString(module_.name())));
+  setWindowTitle(QStringLiteral("lcdview %1").arg(QString::fromStdString(segment_)));
   ui_->busySpinBox->setRange(0, static_cast<int>(portlib::MaxBusyAccesses));
   ui_->busLogView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   // The smallest window has the log beside the glass; from the stacked layout's smallest
@@ -63,23 +63,44 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
 }
 
-void ViewerWindow::refresh() {
+bool ViewerWindow::attach() {
+  if (module_) return true;
   try {
-    const auto state = module_.snapshot();
+    module_ = t6963::SharedModule::openExisting(segment_);
+    if (!module_) {
+      ui_->statusLabel->setText(QStringLiteral("waiting for the virtual display %1 to appear: it appears when the test "
+                                               "bench starts its port driver (check DLPORTIO_LCD_SEGMENT if it runs)")
+                                    .arg(QString::fromStdString(segment_)));
+    }
+  } catch (const std::exception& error) {
+    ui_->statusLabel->setText(QStringLiteral("waiting for a usable module: %1").arg(error.what()));
+  }
+  for (QWidget* control : {static_cast<QWidget*>(ui_->powerCycleButton), static_cast<QWidget*>(ui_->connectedCheckBox),
+                           static_cast<QWidget*>(ui_->busySpinBox)}) {
+    control->setEnabled(module_.has_value());
+  }
+  return module_.has_value();
+}
+
+void ViewerWindow::refresh() {
+  if (!attach()) return;
+  try {
+    const auto state = module_->snapshot(FrameCopyBound);
     const bool blinkOn = (clock_.elapsed() / BlinkHalfPeriodMs) % 2 == 0;
     ui_->lcdWidget->showFrame(t6963::render(state, blinkOn));
     ui_->statusLabel->setText(statusText(state));
     showControls(state);
   } catch (const std::exception& error) {
-    ui_->statusLabel->setText(QStringLiteral("no consistent copy of the module: %1").arg(error.what()));
+    ui_->statusLabel->setText(QStringLiteral("last good frame shown: %1").arg(error.what()));
   }
 }
 
 void ViewerWindow::refreshBusLog() {
-  const std::uint64_t recorded = t6963::recordedCount(module_.trace());
+  if (!module_) return;
+  const std::uint64_t recorded = t6963::recordedCount(module_->trace());
   if (recorded == busLogRecords_) return;
   busLogRecords_ = recorded;
-  const auto trace = t6963::copyTrace(module_.trace(), BusLogRecords);
+  const auto trace = t6963::copyTrace(module_->trace(), BusLogRecords);
   const auto entries = t6963::decodeBusLog(trace);
   QStringList lines;
   for (auto entry = entries.end() - static_cast<std::ptrdiff_t>(std::min(entries.size(), BusLogEntries));
@@ -104,7 +125,7 @@ void ViewerWindow::showControls(const t6963::ModuleState& state) {
 
 void ViewerWindow::powerCycle() {
   try {
-    module_.powerCycle(powerOnContents_);
+    module_->powerCycle(powerOnContents_);
   } catch (const std::exception& error) {
     QMessageBox::warning(this, windowTitle(), QStringLiteral("Power cycle failed: %1").arg(error.what()));
     return;
@@ -113,12 +134,12 @@ void ViewerWindow::powerCycle() {
 }
 
 void ViewerWindow::setConnected(bool connected) {
-  t6963::setDisconnected(module_.state(), !connected);
+  t6963::setDisconnected(module_->state(), !connected);
   refresh();
 }
 
 void ViewerWindow::setBusyAccesses(int accesses) {
-  t6963::setBusyAccesses(module_.state(), static_cast<std::uint32_t>(accesses));
+  t6963::setBusyAccesses(module_->state(), static_cast<std::uint32_t>(accesses));
 }
 
 }  // namespace lcdview

@@ -16,6 +16,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -28,7 +29,9 @@
 #include "t6963/t6963c.h"
 #include "tests/portlib/test_segment.h"
 #include "tests/t6963/bench_protocol.h"
+#include "tests/t6963/writer_in_update.h"
 #include "tools/lcd_image.h"
+#include "tools/lcd_widget.h"
 #include "tools/status_text.h"
 #include "tools/viewer_options.h"
 #include "tools/viewer_window.h"
@@ -249,6 +252,7 @@ TEST(LcdviewBinary, PngWritesTheCurrentFrameAtTheGivenScale) {
 
 TEST(LcdviewBinary, UsageErrorsAndUnwritableFilesFailClearly) {
   portlib_test::TestSegment segment;
+  const auto module = t6963::SharedModule::open(segment.name());
   const QString name = QString::fromStdString(segment.name());
   const auto badScale = runLcdview({"--segment", name, "--png", "x.png", "--scale", "40"});
   EXPECT_EQ(badScale.exitCode, 2);
@@ -259,20 +263,17 @@ TEST(LcdviewBinary, UsageErrorsAndUnwritableFilesFailClearly) {
   EXPECT_THAT(unwritable.err, HasSubstr("/nonexistent-folder/frame.png"));
 }
 
-TEST(LcdviewBinary, ASegmentItCreatesFollowsThePowerOnSettingAndNoSettingItDoesNotApply) {
-  portlib_test::TestSegment segment;
-  QProcess process;
-  auto environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("DLPORTIO_LCD_POWERON", "zero");
-  environment.insert("DLPORTIO_LCD_BUSY", "soon");  // the module's busy time is the window's control
-  process.setProcessEnvironment(environment);
-  process.start(QStringLiteral(LCDVIEW_PATH), {"--segment", QString::fromStdString(segment.name()), "--text"});
-  ASSERT_TRUE(process.waitForFinished(20000));
-  ASSERT_EQ(process.exitCode(), 0);
-  EXPECT_THAT(process.readAllStandardError().toStdString(), Not(HasSubstr("DLPORTIO_LCD_BUSY")));
-
-  const auto state = t6963::SharedModule::open(segment.name()).snapshot();
-  EXPECT_TRUE(std::all_of(state.ram.begin(), state.ram.end(), [](std::uint8_t b) { return b == 0; }));
+TEST(LcdviewBinary, RefusesAMissingModuleWithAHintAndCreatesNothingNorReadsTheBusSettings) {
+  const std::string segment = "/kelvari-test-missing-" + std::to_string(::getpid());
+  QTemporaryDir dir;
+  qputenv("DLPORTIO_LCD_BUSY", "soon");  // the module's busy time is the window's control
+  const auto run = runLcdview({"--segment", QString::fromStdString(segment), "--png", dir.filePath("frame.png")});
+  qunsetenv("DLPORTIO_LCD_BUSY");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "lcdview: no virtual display " + segment +
+                         ": start the test bench first, or check DLPORTIO_LCD_SEGMENT\n");
+  EXPECT_FALSE(t6963::SharedModule::openExisting(segment).has_value());
+  EXPECT_TRUE(QDir(dir.path()).isEmpty());
 }
 
 // Bytes sent to a segment with the bench's protocol, so that its bus trace holds them.
@@ -349,27 +350,34 @@ TEST(LcdviewBinary, AVcdThatCannotBeWrittenFailsClearlyAndLeavesNothingBehind) {
   const auto badName = runLcdview({"--segment", traffic.name(), "--vcd", "/nonexistent-folder/bus.vcd"});
   EXPECT_EQ(badName.exitCode, 1);
   EXPECT_THAT(badName.err, HasSubstr("cannot write /nonexistent-folder/bus.vcd"));
+}
 
-  // A full disk: the file size limit stops the writes, as a full file system would.
+// A full disk: the file size limit stops the writes, as a full file system would.
+class LcdviewOnAFullDisk : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LcdviewOnAFullDisk, FailsAndKeepsTheOldFile) {
+  TrafficSegment traffic;
   QTemporaryDir dir;
-  const QString file = dir.filePath("bus.vcd");
+  const QString file = dir.filePath("out");
   {
     QFile old(file);
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old dump\n");
+    old.write("old file\n");
   }
-  const auto full = runLcdview({"--segment", traffic.name(), "--vcd", file}, [] {
+  const auto full = runLcdview({"--segment", traffic.name(), GetParam(), file}, [] {
     ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
+    const rlimit limit{32, 32};  // less than either file's header
     ::setrlimit(RLIMIT_FSIZE, &limit);
   });
   EXPECT_EQ(full.exitCode, 1);
   EXPECT_THAT(full.err, HasSubstr("cannot write " + file.toStdString()));
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"bus.vcd"});
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"out"});
   QFile old(file);
   ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-  EXPECT_EQ(old.readAll(), "old dump\n");
+  EXPECT_EQ(old.readAll(), "old file\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, LcdviewOnAFullDisk, ::testing::Values("--png", "--vcd"));
 
 QApplication& application() {
   static int argc = 1;
@@ -391,7 +399,7 @@ TEST(ViewerWindow, ControlsChangeTheLiveModuleAndTheStatusFollowsIt) {
   portlib_test::TestSegment segment;
   auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
   drawKnownPicture(module.state());
-  lcdview::ViewerWindow window(t6963::SharedModule::open(segment.name()), t6963::PowerOnContents::Zero);
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
 
   auto* status = child<QLabel>(window, "statusLabel");
   EXPECT_EQ(status->text(), lcdview::statusText(module.snapshot()));
@@ -417,7 +425,7 @@ TEST(ViewerWindow, ControlsFollowSettingsChangedByOthers) {
   application();
   portlib_test::TestSegment segment;
   auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
-  lcdview::ViewerWindow window(t6963::SharedModule::open(segment.name()), t6963::PowerOnContents::Zero);
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
 
   t6963::setDisconnected(module.state(), true);
   t6963::setBusyAccesses(module.state(), 9);
@@ -433,7 +441,7 @@ TEST(ViewerWindow, BusLogShowsTrafficAndAViolationWhereItHappened) {
   sendKnownStream(traffic);
   traffic.bus().write(t6963c::ControlPort, t6963c::ctl::Wr);  // /WR pulsed without /CE
   traffic.bus().write(t6963c::ControlPort, 0x00);
-  lcdview::ViewerWindow window(t6963::SharedModule::open(traffic.name().toStdString()), t6963::PowerOnContents::Zero);
+  lcdview::ViewerWindow window(traffic.name().toStdString(), t6963::PowerOnContents::Zero);
 
   const auto lines = child<QPlainTextEdit>(window, "busLogView")->toPlainText().split('\n');
   ASSERT_EQ(lines.size(), 6);
@@ -443,6 +451,46 @@ TEST(ViewerWindow, BusLogShowsTrafficAndAViolationWhereItHappened) {
   ASSERT_TRUE(traffic.bench().data(0x33));
   window.refreshBusLog();
   EXPECT_THAT(child<QPlainTextEdit>(window, "busLogView")->toPlainText().toStdString(), HasSubstr("data 0x33"));
+}
+
+TEST(ViewerWindow, WaitsForItsModuleToAppearWithoutCreatingIt) {
+  application();
+  portlib_test::TestSegment segment;
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
+  EXPECT_THAT(child<QLabel>(window, "statusLabel")->text().toStdString(),
+              StartsWith("waiting for the virtual display " + segment.name()));
+  EXPECT_FALSE(child<QPushButton>(window, "powerCycleButton")->isEnabled());
+  EXPECT_FALSE(t6963::SharedModule::openExisting(segment.name()).has_value());
+
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  window.refresh();
+  EXPECT_EQ(child<QLabel>(window, "statusLabel")->text(), lcdview::statusText(module.snapshot()));
+  EXPECT_TRUE(child<QPushButton>(window, "powerCycleButton")->isEnabled());
+}
+
+// The window keeps the last good frame; one-shot outputs fail at once.
+TEST(ViewerWindow, KeepsTheLastGoodFrameWhileAWriterIsStoppedInTheMiddleOfAnUpdate) {
+  application();
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  drawKnownPicture(module.state());
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
+  auto* glass = child<lcdview::LcdWidget>(window, "lcdWidget");
+  glass->resize(glass->sizeHint());
+  const QImage good = glass->grab().toImage();
+
+  t6963::testing::WriterInUpdate holder(segment.name());
+  ASSERT_TRUE(holder.stopped());
+  module.state().ram[0x0200] = 0xFF;  // as the stopped writer left it, half done
+  window.refresh();
+  const std::string stopped = "process " + std::to_string(holder.pid()) +
+                              " (viewer_test) holds the display module in the middle of an update and is stopped";
+  EXPECT_THAT(child<QLabel>(window, "statusLabel")->text().toStdString(), HasSubstr(stopped));
+  EXPECT_EQ(glass->grab().toImage(), good);
+
+  const auto run = runLcdview({"--segment", QString::fromStdString(segment.name()), "--text"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "lcdview: " + stopped + "\n");
 }
 
 }  // namespace
