@@ -1,7 +1,6 @@
 // The Win32 calls the port components make, with the arguments they use and the failures they
-// handle, each with the answer Windows gives. Built against the stand-ins it runs in the
-// ordinary test run; built for Windows it runs under Wine: both must give the table's answers.
-// A row where Wine itself departs from Windows says why and is skipped under Wine.
+// handle, each with the answer Windows gives: against the stand-ins and under Wine alike. A row
+// where Wine itself departs from Windows says why and is skipped under Wine.
 // Usage: win32_call_table DATA_FOLDER (tests/data). Exit status 0 when every row holds.
 #include "tests/win32/prepared_system.h"
 
@@ -22,7 +21,10 @@ constexpr char Parport[] = "HARDWARE\\RESOURCEMAP\\LOADED PARALLEL DRIVER RESOUR
 constexpr char RawList[] = "\\Device\\ParallelPort0.Raw";
 constexpr char MappingName[] = "KelvariCallTable";
 constexpr DWORD MappingSize = 4096;
+constexpr char Parallel0[] = "\\Device\\Parallel0";
 constexpr DWORD NoSize = ~0U;  // RegQueryValueExA given no size at all
+constexpr DWORD ManagerRights =
+    SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
 
 std::filesystem::path dataFolder;
 // Handles the rows hand on to the rows after them.
@@ -33,9 +35,10 @@ HMODULE library = nullptr;
 HKEY key = nullptr;
 BYTE buffer[MAX_PATH];
 HANDLE mapping = nullptr;
-const BYTE* view = nullptr;
 
-std::string Handle(const void* handle) { return handle != nullptr ? "handle" : "null " + std::to_string(GetLastError()); }
+std::string Handle(const void* handle) {
+  return handle != nullptr ? "handle" : "null " + std::to_string(GetLastError());
+}
 std::string Bool(BOOL result) { return result != 0 ? "TRUE" : "FALSE " + std::to_string(GetLastError()); }
 std::string Code(LONG result) { return std::to_string(result); }
 
@@ -63,6 +66,9 @@ std::string Status() {
   const BOOL ok = QueryServiceStatus(service, &status);
   return Bool(ok) + " state=" + std::to_string(status.dwCurrentState);
 }
+
+std::string Load(const std::filesystem::path& file) { return Handle(library = LoadLibraryA(file.string().c_str())); }
+std::string Entry(const char* name) { return Handle(reinterpret_cast<void*>(GetProcAddress(library, name))); }
 
 std::string Open(const char* path) {
   if (key != nullptr) RegCloseKey(key);
@@ -94,81 +100,55 @@ struct Row {
 };
 
 const std::vector<Row> Rows{
-    {"GetVersionExA(size 148) on the NT family", "TRUE platform=2", [] { return Version(sizeof(OSVERSIONINFOA)); }},
+    {"GetVersionExA(size 148)", "TRUE platform=2", [] { return Version(sizeof(OSVERSIONINFOA)); }},
     {"GetVersionExA(size 0)", "FALSE 122 platform=0", [] { return Version(0); }},
     {"GetSystemDirectoryA(buffer of 2)", "length+1", SystemDirectoryNeeds},
     // The service manager, as TDLPortIO's steps call it.
-    {"OpenSCManagerA(null, null, connect|create|enumerate|lock status)", "handle",
-     [] {
-       return Handle(manager = OpenSCManagerA(nullptr, nullptr,
-                                              SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE |
-                                                  SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS));
-     }},
-    {"OpenServiceA(DLPortIO, query status), not installed", "null 1060",
+    {"OpenSCManagerA", "handle", [] { return Handle(manager = OpenSCManagerA(nullptr, nullptr, ManagerRights)); }},
+    {"OpenServiceA, not installed", "null 1060",
      [] { return Handle(OpenServiceA(manager, DriverServiceName, SERVICE_QUERY_STATUS)); }},
-    {"CreateServiceA(DLPortIO, kernel driver, demand start)", "handle",
-     [] { return Handle(service = CreateDriverService()); }},
-    {"CreateServiceA(DLPortIO) again", "null 1073", [] { return Handle(CreateDriverService()); }},
-    {"QueryServiceStatus(DLPortIO)", "TRUE state=1", Status},
-    {"StartServiceA(DLPortIO, 0, null), no driver file", "FALSE 2",
-     [] { return Bool(StartServiceA(service, 0, nullptr)); },
+    {"CreateServiceA", "handle", [] { return Handle(service = CreateDriverService()); }},
+    {"CreateServiceA again", "null 1073", [] { return Handle(CreateDriverService()); }},
+    {"QueryServiceStatus", "TRUE state=1", Status},
+    {"StartServiceA, no driver file", "FALSE 2", [] { return Bool(StartServiceA(service, 0, nullptr)); },
      "Wine starts a kernel driver in its winedevice.exe host, which reports the missing file as a "
      "failed DLL start-up (1114)"},
-    {"ControlService(DLPortIO, stop), stopped", "FALSE 1062",
+    {"ControlService(stop), stopped", "FALSE 1062",
      [] { return Bool(ControlService(service, SERVICE_CONTROL_STOP, &status)); }},
-    {"DeleteService(DLPortIO)", "TRUE", [] { return Bool(DeleteService(service)); }},
-    {"DeleteService(DLPortIO) again, handle still open", "FALSE 1072", [] { return Bool(DeleteService(service)); }},
-    {"CreateServiceA(DLPortIO), marked for delete", "null 1072", [] { return Handle(CreateDriverService()); }},
-    {"CloseServiceHandle(last handle of DLPortIO)", "TRUE", [] { return Bool(CloseServiceHandle(service)); }},
-    {"OpenServiceA(DLPortIO, delete) after its last handle closed", "null 1060",
-     [] { return Handle(OpenServiceA(manager, DriverServiceName, DELETE)); }},
-    {"CloseServiceHandle(manager)", "TRUE", [] { return Bool(CloseServiceHandle(manager)); }},
+    {"DeleteService", "TRUE", [] { return Bool(DeleteService(service)); }},
+    {"CreateServiceA, marked for delete", "null 1072", [] { return Handle(CreateDriverService()); }},
+    {"CloseServiceHandle", "TRUE", [] { return Bool(CloseServiceHandle(service)); }},
     {"CloseServiceHandle(null)", "FALSE 6", [] { return Bool(CloseServiceHandle(nullptr)); }},
     // The port library.
-    {"LoadLibraryA(folder without it\\DLPortIO.dll)", "null 126",
-     [] { return Handle(LoadLibraryA((dataFolder / "absent" / LibraryFileName).string().c_str())); }},
-    {"LoadLibraryA(a text file)", "null 193",
-     [] { return Handle(LoadLibraryA((dataFolder / "portio" / "registry" / "nt_ports.reg").string().c_str())); }},
-    {"LoadLibraryA(recording DLPortIO.dll)", "handle",
-     [] { return Handle(library = LoadLibraryA(win32_check::RecorderFile().c_str())); }},
-    {"GetProcAddress(DLPortIO.dll, DlPortWritePortUchar)", "handle",
-     [] { return Handle(reinterpret_cast<void*>(GetProcAddress(library, "DlPortWritePortUchar"))); }},
-    {"GetProcAddress(DLPortIO.dll, an entry it lacks)", "null 127",
-     [] { return Handle(reinterpret_cast<void*>(GetProcAddress(library, "DlPortReadPortUquad"))); }},
-    {"FreeLibrary(DLPortIO.dll)", "TRUE", [] { return Bool(FreeLibrary(library)); }},
+    {"LoadLibraryA, absent", "null 126", [] { return Load(dataFolder / "absent" / LibraryFileName); }},
+    {"LoadLibraryA, a text file", "null 193", [] { return Load(dataFolder / "portio" / "registry" / "nt_ports.reg"); }},
+    {"LoadLibraryA, recording DLPortIO.dll", "handle", [] { return Load(win32_check::RecorderFile()); }},
+    {"GetProcAddress(DlPortWritePortUchar)", "handle", [] { return Entry("DlPortWritePortUchar"); }},
+    {"GetProcAddress, an entry it lacks", "null 127", [] { return Entry("DlPortReadPortUquad"); }},
     // The registry, as the NT walk reads it (image nt_ports.reg); each open closes the key before.
-    {"RegOpenKeyExA(HKLM, HARDWARE\\NoSuchKey)", "2", [] { return Open("HARDWARE\\NoSuchKey"); }},
-    {"RegOpenKeyExA(HKLM, device map, query|enumerate)", "0", [] { return Open(DeviceMap); }},
-    {"RegEnumValueA(device map, 0, name buffer of 4)", "234 size=4", [] { return Enum(false, 0, 4); }},
-    {"RegEnumValueA(device map, 0, name buffer of MAX_PATH)", "0 size=17 \\Device\\Parallel0",
-     [] { return Enum(false, 0, MAX_PATH); }},
-    {"RegEnumValueA(device map, past the last)", "259 size=260", [] { return Enum(false, 3, MAX_PATH); }},
-    {"RegQueryValueExA(\\Device\\Parallel0, buffer of 4)", "234 type=1 size=17",
-     [] { return Query("\\Device\\Parallel0", buffer, 4); }},
-    {"RegQueryValueExA(\\Device\\Parallel0, no buffer)", "0 type=1 size=17",
-     [] { return Query("\\Device\\Parallel0", nullptr, 0); }},
-    {"RegQueryValueExA(a missing value)", "2 type=0 size=260",
-     [] { return Query("\\Device\\Parallel9", buffer, MAX_PATH); }},
-    {"RegOpenKeyExA(HKLM, resource map)", "0", [] { return Open(Resources); }},
-    {"RegEnumKeyExA(resource map, 0, name buffer of 4)", "234 size=4", [] { return Enum(true, 0, 4); }},
-    {"RegOpenKeyExA(HKLM, resource map\\Parport)", "0", [] { return Open(Parport); }},
-    {"RegQueryValueExA(a resource list, as text)", "0 type=8 size=36", [] { return Query(RawList, buffer, MAX_PATH); }},
-    {"RegQueryValueExA(a resource list, type only)", "0 type=8", [] { return Query(RawList, nullptr, NoSize); }},
-    {"RegCloseKey(Parport)", "0", [] { return Code(RegCloseKey(key)); }},
+    {"RegOpenKeyExA, no such key", "2", [] { return Open("HARDWARE\\NoSuchKey"); }},
+    {"RegOpenKeyExA(device map)", "0", [] { return Open(DeviceMap); }},
+    {"RegEnumValueA, name buffer of 4", "234 size=4", [] { return Enum(false, 0, 4); }},
+    {"RegEnumValueA", "0 size=17 \\Device\\Parallel0", [] { return Enum(false, 0, MAX_PATH); }},
+    {"RegEnumValueA, past the last", "259 size=260", [] { return Enum(false, 3, MAX_PATH); }},
+    {"RegQueryValueExA, buffer of 4", "234 type=1 size=17", [] { return Query(Parallel0, buffer, 4); }},
+    {"RegQueryValueExA, no buffer", "0 type=1 size=17", [] { return Query(Parallel0, nullptr, 0); }},
+    {"RegQueryValueExA, missing value", "2 type=0 size=260", [] { return Query("Parallel9", buffer, MAX_PATH); }},
+    {"RegOpenKeyExA(resource map)", "0", [] { return Open(Resources); }},
+    {"RegEnumKeyExA, name buffer of 4", "234 size=4", [] { return Enum(true, 0, 4); }},
+    {"RegOpenKeyExA(resource map\\Parport)", "0", [] { return Open(Parport); }},
+    {"RegQueryValueExA, resource list", "0 type=8 size=36", [] { return Query(RawList, buffer, MAX_PATH); }},
+    {"RegQueryValueExA, resource list, type only", "0 type=8", [] { return Query(RawList, nullptr, NoSize); }},
     // The named mapping, read-only.
-    {"OpenFileMappingA(read, 0, absent)", "null 2",
-     [] { return Handle(OpenFileMappingA(FILE_MAP_READ, 0, "KelvariNoSuchMapping")); }},
-    {"OpenFileMappingA(read, 0, present)", "handle",
-     [] { return Handle(mapping = OpenFileMappingA(FILE_MAP_READ, 0, MappingName)); }},
-    {"MapViewOfFile(read, 0, 0, twice its size)", "null 5",
+    {"OpenFileMappingA, absent", "null 2", [] { return Handle(OpenFileMappingA(FILE_MAP_READ, 0, "KelvariNone")); }},
+    {"OpenFileMappingA", "handle", [] { return Handle(mapping = OpenFileMappingA(FILE_MAP_READ, 0, MappingName)); }},
+    {"MapViewOfFile, twice its size", "null 5",
      [] { return Handle(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 2 * MappingSize)); }},
-    {"MapViewOfFile(read, 0, 0, 0)", "handle byte 200=200",
+    {"MapViewOfFile, all of it", "handle byte 200=200",
      [] {
-       view = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+       const auto* view = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
        return Handle(view) + (view != nullptr ? " byte 200=" + std::to_string(view[200]) : "");
      }},
-    {"UnmapViewOfFile(view)", "TRUE", [] { return Bool(UnmapViewOfFile(view)); }},
-    {"CloseHandle(mapping)", "TRUE", [] { return Bool(CloseHandle(mapping)); }},
 };
 
 }  // namespace

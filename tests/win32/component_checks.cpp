@@ -1,8 +1,7 @@
-// The port components on the family the version query reports, in both builds of the checks:
-// TDLPrinterPortIO's detection over the registry images against the ports each holds
-// (tests/data/portio/registry/detected.txt), then TDLPortIO's open and close: on the NT family
-// the service steps, whose driver cannot start (there is no driver file), and on the 95/98
-// family the recording DLPortIO.dll bound and driven.
+// The port components on the family the version query reports: TDLPrinterPortIO's detection
+// over the registry images, then TDLPortIO's open and close: on the NT family the service
+// steps, whose driver cannot start (there is no driver file); on the 95/98 family the
+// recording DLPortIO.dll bound and driven.
 // Usage: win32_component_checks DATA_FOLDER 9x|nt. Exit status 0 when every check holds.
 #include "portio/tdlprinterportio.h"
 #include "tests/portio/port_recorder.h"
@@ -119,11 +118,7 @@ int main(int argc, char** argv) {
     if (!win32_check::UseFamily(family == "nt" ? VER_PLATFORM_WIN32_NT : VER_PLATFORM_WIN32_WINDOWS))
       throw std::runtime_error("the version query does not report the " + family + " family");
     CheckDetection(std::filesystem::path(argv[1]) / "portio" / "registry", family);
-    if (family == "nt") {
-      CheckServicePath();
-    } else {
-      CheckLibraryPath();
-    }
+    family == "nt" ? CheckServicePath() : CheckLibraryPath();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;

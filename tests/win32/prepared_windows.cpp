@@ -85,7 +85,7 @@ void PublishMapping(const std::string& name, std::size_t size) {
   const HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                             static_cast<DWORD>(size), name.c_str());
   auto* bytes = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, size));
-  if (bytes == nullptr) throw std::runtime_error("cannot publish " + name + ": error " + std::to_string(GetLastError()));
+  if (bytes == nullptr) throw std::runtime_error("cannot publish " + name + ": " + std::to_string(GetLastError()));
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i);
 }
 
