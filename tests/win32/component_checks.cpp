@@ -37,7 +37,7 @@ std::string Detected() {
 // Each image of this family's layout ("nt_", "9x_") or of neither prefix has its line in
 // detected.txt: "<family> <image>: <what Detected() gives>".
 void CheckDetection(const std::filesystem::path& folder, const std::string& family) {
-  std::map<std::string, std::string> expected;  // no line: ""
+  std::map<std::string, std::string> expected;
   std::ifstream table(folder / "detected.txt");
   for (std::string line; std::getline(table, line);) {
     const std::size_t colon = line.find(": ");
@@ -51,7 +51,8 @@ void CheckDetection(const std::filesystem::path& folder, const std::string& fami
       continue;
     }
     win32_check::ShowRegistryImage(entry.path());
-    Same(image, Detected(), expected[image]);
+    const auto line = expected.find(image);
+    Same(image, Detected(), line != expected.end() ? line->second : "a line in detected.txt");
   }
 }
 
@@ -60,7 +61,7 @@ std::string Service() {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
   SC_HANDLE service = OpenServiceA(manager, DriverServiceName, SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
-  std::string state = "absent " + std::to_string(GetLastError());
+  std::string state = service == nullptr ? "absent " + std::to_string(GetLastError()) : "not queried";
   if (service != nullptr && QueryServiceStatus(service, &status) != 0)
     state = "state " + std::to_string(status.dwCurrentState);
   if (service != nullptr) CloseServiceHandle(service);
