@@ -26,29 +26,23 @@ bool UseFamily(DWORD platformId) {
 void ShowRegistryImage(const std::filesystem::path& image) { winapi::fake::loadRegistryFile(image); }
 
 namespace {
-// The stand-in reads only a mapping whose publisher runs: the checks hold its lock as one does.
 std::string publishedObject;
-int publishedDescriptor = -1;
-void Unpublish() {
-  if (!publishedObject.empty()) ::shm_unlink(publishedObject.c_str());
-  if (publishedDescriptor >= 0) ::close(publishedDescriptor);
-  publishedDescriptor = -1;
-}
+void Unpublish() { ::shm_unlink(publishedObject.c_str()); }
 }  // namespace
 
 void PublishMapping(const std::string& name, std::size_t size) {
-  static const bool unpublishAtExit = std::atexit(Unpublish) == 0;
-  (void)unpublishAtExit;
-  Unpublish();
   winapi::fake::setSharedMemoryPrefix("win32-check-" + std::to_string(::getpid()) + "-");
   publishedObject = winapi::fake::sharedMemoryObjectName(name);
-  publishedDescriptor = ::shm_open(publishedObject.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  const int descriptor = ::shm_open(publishedObject.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  if (descriptor >= 0) std::atexit(Unpublish);
   std::vector<unsigned char> bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i);
+  // The stand-in reads only a mapping whose publisher runs: the descriptor stays open, holding
+  // its lock as a publisher does, until the program ends.
   struct flock lock {};
   lock.l_type = F_WRLCK;
-  const bool written = publishedDescriptor >= 0 && ::fcntl(publishedDescriptor, F_OFD_SETLK, &lock) == 0 &&
-                       ::write(publishedDescriptor, bytes.data(), size) == static_cast<ssize_t>(size);
+  const bool written = descriptor >= 0 && ::fcntl(descriptor, F_OFD_SETLK, &lock) == 0 &&
+                       ::write(descriptor, bytes.data(), size) == static_cast<ssize_t>(size);
   if (!written) throw std::runtime_error("cannot publish " + publishedObject);
 }
 

@@ -45,13 +45,13 @@ void Create(HKEY root, const std::string& path, const winapi::RegistryKey& key) 
   Check(RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &handle,
                         &disposition),
         "creating " + path);
-  if (disposition == REG_CREATED_NEW_KEY) shown.push_back({root, path, {}});
+  const bool created = disposition == REG_CREATED_NEW_KEY;
+  if (created) shown.push_back({root, path, {}});
   for (const winapi::RegistryValue& value : key.values) {
-    const LONG result = RegSetValueExA(handle, value.name.c_str(), 0, value.type, value.data.data(),
-                                       static_cast<DWORD>(value.data.size()));
-    if (result == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY) shown.push_back({root, path, value.name});
-    if (result != ERROR_SUCCESS) RegCloseKey(handle);
-    Check(result, "setting " + path + "\\" + value.name);
+    Check(RegSetValueExA(handle, value.name.c_str(), 0, value.type, value.data.data(),
+                         static_cast<DWORD>(value.data.size())),
+          "setting " + path + "\\" + value.name);
+    if (!created) shown.push_back({root, path, value.name});
   }
   RegCloseKey(handle);
   for (const winapi::RegistryKey& subkey : key.subkeys) Create(root, path + "\\" + subkey.name, subkey);
@@ -62,19 +62,10 @@ void TakeAwayShown() {
     if (it->value.empty()) {
       RegDeleteKeyA(it->root, it->path.c_str());
     } else {
-      HKEY key = nullptr;
-      if (RegOpenKeyExA(it->root, it->path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) continue;
-      RegDeleteValueA(key, it->value.c_str());
-      RegCloseKey(key);
+      RegDeleteKeyValueA(it->root, it->path.c_str(), it->value.c_str());
     }
   }
   shown.clear();
-}
-
-HANDLE published = nullptr;
-void Unpublish() {
-  if (published != nullptr) CloseHandle(published);
-  published = nullptr;
 }
 
 }  // namespace
@@ -90,15 +81,12 @@ void ShowRegistryImage(const std::filesystem::path& image) {
 }
 
 void PublishMapping(const std::string& name, std::size_t size) {
-  static const bool unpublishAtExit = std::atexit(Unpublish) == 0;
-  (void)unpublishAtExit;
-  Unpublish();
-  published = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size),
-                                 name.c_str());
-  auto* bytes = published == nullptr ? nullptr : static_cast<unsigned char*>(MapViewOfFile(published, FILE_MAP_WRITE, 0, 0, size));
-  if (bytes == nullptr) throw std::runtime_error("cannot publish " + name + ": error " + std::to_string(GetLastError()));
+  // Its handle stays open, and so the mapping published, until the program ends.
+  const HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            static_cast<DWORD>(size), name.c_str());
+  auto* bytes = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, size));
+  if (bytes == nullptr) throw std::runtime_error("cannot publish " + name + ": " + std::to_string(GetLastError()));
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i);
-  UnmapViewOfFile(bytes);
 }
 
 std::string RecorderFolder() { return {}; }
