@@ -148,9 +148,8 @@ TEST_F(ThroughKelvariPort, Lcd4linuxOverPpdevDrawsWhatItsImageDriverDraws) {
   Program driver(underKelvariPort({Lcd4linux, "-F", "-q", "-f", config}), path("t6963.log"));
   t6963::ModuleState state;
   const auto drawn = [&] { return t6963::render(state = moduleState(), true).pixels == expected->pixels; };
-  EXPECT_TRUE(QTest::qWaitFor(drawn, LimitMs)) << "the module's frame:\n" << t6963::frameToText(t6963::render(state, true))
-                                               << "lcd4linux's Image driver:\n" << t6963::frameToText(*expected)
-                                               << driver.output();
+  EXPECT_TRUE(QTest::qWaitFor(drawn, LimitMs)) << t6963::frameToText(t6963::render(state, true)) << "Image driver:\n"
+                                               << t6963::frameToText(*expected) << driver.output();
   EXPECT_EQ(state.violations.total, 0U);
 }
 
