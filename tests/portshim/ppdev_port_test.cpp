@@ -39,6 +39,7 @@ struct Case {
   PortMode mode;
   std::vector<Step> steps;
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class PpdevRequests : public ::testing::TestWithParam<Case> {};
 
