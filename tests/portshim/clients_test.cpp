@@ -1,77 +1,86 @@
 // Drivers that no one here wrote, run unmodified through kelvari-port on a module of the
-// test's own: lcd4linux over ppdev, LCDd over direct port I/O, and a program of the test's
-// own that uses every in/out form. Each is stopped by the test within a time limit.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+// test's own: lcd4linux over ppdev, LCDd over direct port I/O, and io_forms, a program of
+// the test's own that uses every in/out form. Each is stopped by the test within a time limit.
+#include <QHostAddress>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtCore/qtestsupport_core.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 
-#include "child_process.h"
 #include "t6963/renderer.h"
 #include "t6963/shared_module.h"
+#include "tests/portlib/test_segment.h"
 
 namespace portshim_test {
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+constexpr int LimitMs = 15000;
+constexpr const char* Lcd4linux = "/usr/sbin/lcd4linux";
+constexpr const char* Lcdd = "/usr/sbin/LCDd";
 
-constexpr auto ClientLimit = 15s;
+std::string readFile(const QString& path) {
+  std::ostringstream text;
+  text << std::ifstream(path.toStdString(), std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// A program the test runs, its standard output and error in `log`; when it goes out of
+// scope it gets SIGTERM, and SIGKILL a second later.
+class Program : public QProcess {
+ public:
+  Program(const QStringList& command, const QString& log) : log_(log) {
+    setProcessChannelMode(MergedChannels);
+    setStandardOutputFile(log);
+#ifdef SANITIZER_RUNTIME
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", SANITIZER_RUNTIME);
+    environment.insert("ASAN_OPTIONS", "detect_leaks=0:handle_segv=0");
+    setProcessEnvironment(environment);
+#endif
+    start(command.first(), command.mid(1));
+  }
+  ~Program() override {
+    terminate();
+    if (!waitForFinished(1000)) kill();
+    waitForFinished(1000);
+  }
+  std::string output() const { return readFile(log_); }
+
+ private:
+  QString log_;
+};
 
 class ThroughKelvariPort : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    segment_ = "/kelvari-test-portshim-" + std::to_string(::getpid()) + "-" + test->name();
-    folder_ = fs::path(::testing::TempDir()) / ("portshim-" + std::to_string(::getpid()) + "-" + test->name());
-    fs::create_directories(folder_);
-    t6963::SharedModule::remove(segment_);
-  }
-  void TearDown() override {
-    t6963::SharedModule::remove(segment_);
-    fs::remove_all(folder_);
+  QString path(const char* name) const { return folder_.filePath(name); }
+
+  // lcd4linux refuses a configuration file that others can read.
+  QString writePrivate(const char* name, const std::string& text) const {
+    std::ofstream(path(name).toStdString()) << text;
+    QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner);
+    return path(name);
   }
 
-  std::string path(const std::string& name) const { return (folder_ / name).string(); }
-
-  // A file of the test's own, readable by its owner only (lcd4linux insists on that).
-  std::string writePrivate(const std::string& name, const std::string& text) const {
-    const std::string file = path(name);
-    std::ofstream(file) << text;
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    return file;
+  QStringList underKelvariPort(const QStringList& program) const {
+    return QStringList{KELVARI_PORT_PATH, "--segment", QString::fromStdString(segment_.name())} + program;
   }
 
-  // What every program the test starts runs with.
-  static Environment environment() {
-#ifdef SANITIZER_RUNTIME
-    return {{"LD_PRELOAD", SANITIZER_RUNTIME}, {"ASAN_OPTIONS", "detect_leaks=0:handle_segv=0"}};
-#else
-    return {};
-#endif
-  }
+  t6963::ModuleState moduleState() const { return t6963::SharedModule::open(segment_.name()).snapshot(); }
 
-  std::vector<std::string> underKelvariPort(std::vector<std::string> program) const {
-    program.insert(program.begin(), {KELVARI_PORT_PATH, "--segment", segment_});
-    return program;
-  }
-
-  t6963::ModuleState moduleState() const { return t6963::SharedModule::open(segment_).snapshot(); }
-
-  std::string segment_;
-  fs::path folder_;
+  portlib_test::TestSegment segment_;
+  QTemporaryDir folder_;
 };
 
 bool installed(const char* program) { return ::access(program, X_OK) == 0; }
-
-// --- lcd4linux --------------------------------------------------------------------------
-
-constexpr const char* Lcd4linux = "/usr/sbin/lcd4linux";
 
 constexpr const char* Lcd4linuxConfig = R"(
 Display T6963 {
@@ -92,16 +101,11 @@ Display Image {
   Font '6x8'
   Pixel '1+0'
   Gap '0x0'
-  Border 0
-  Foreground '000000ff'
-  Background 'ffffff00'
   Basecolor 'ffffff'
 }
 Widget Title {
   class 'Text'
   expression 'Kelvari 16'
-  width 12
-  update 100
 }
 Widget Level {
   class 'Bar'
@@ -109,8 +113,6 @@ Widget Level {
   min 0
   max 100
   length 20
-  direction 'E'
-  update 100
 }
 Layout L {
   Row1.Col1 'Title'
@@ -121,7 +123,7 @@ Display 'T6963'
 )";
 
 // The PPM's pixels as the module's frame holds them (1 = dark); empty while incomplete.
-std::optional<t6963::Frame> readPpm(const std::string& file) {
+std::optional<t6963::Frame> readPpm(const QString& file) {
   const std::string ppm = readFile(file);
   const std::string header = "P6\n240 64\n255\n";
   if (ppm.size() != header.size() + t6963c::Width * t6963c::Height * 3 || ppm.compare(0, header.size(), header) != 0) {
@@ -134,121 +136,79 @@ std::optional<t6963::Frame> readPpm(const std::string& file) {
 
 TEST_F(ThroughKelvariPort, Lcd4linuxOverPpdevDrawsWhatItsImageDriverDraws) {
   if (!installed(Lcd4linux)) GTEST_SKIP() << "lcd4linux is not installed (scripts/install-deps.sh brings it)";
-  const std::string config = writePrivate("lcd4linux.conf", Lcd4linuxConfig);
-  const std::string image = path("image.ppm");
+  const QString config = writePrivate("lcd4linux.conf", Lcd4linuxConfig);
+  Program drawing({Lcd4linux, "-F", "-q", "-f", config, "-c", "Display='Image'", "-o", path("image.ppm")},
+                  path("image.log"));
   std::optional<t6963::Frame> expected;
-  {
-    ChildProcess drawing({Lcd4linux, "-F", "-q", "-f", config, "-c", "Display='Image'", "-o", image},
-                         {}, path("image.log"));
-    // The layout is drawn once the bar's first pixel (row 3, column 2) is dark.
-    waitUntil([&] { return (expected = readPpm(image)) && expected->at(6, 16) == 1; }, ClientLimit);
-  }
-  ASSERT_TRUE(expected && expected->at(6, 16) == 1) << "lcd4linux's Image driver drew no layout; see " << path("image.log");
+  // The layout is drawn once the bar's first pixel (row 3, column 2) is dark.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (expected = readPpm(path("image.ppm"))) && expected->at(6, 16) == 1; },
+                              LimitMs))
+      << "lcd4linux's Image driver drew no layout: " << drawing.output();
 
-  ChildProcess driver(underKelvariPort({Lcd4linux, "-F", "-q", "-f", config}),
-                      environment(), path("t6963.log"));
+  Program driver(underKelvariPort({Lcd4linux, "-F", "-q", "-f", config}), path("t6963.log"));
   t6963::ModuleState state;
-  waitUntil([&] {
-    state = moduleState();
-    return t6963::render(state, true).pixels == expected->pixels;
-  }, ClientLimit);
-  driver.stop();
-  EXPECT_EQ(t6963::frameToText(t6963::render(state, true)), t6963::frameToText(*expected))
-      << readFile(path("t6963.log"));
+  const auto drawn = [&] { return t6963::render(state = moduleState(), true).pixels == expected->pixels; };
+  EXPECT_TRUE(QTest::qWaitFor(drawn, LimitMs)) << t6963::frameToText(t6963::render(state, true)) << "Image driver:\n"
+                                               << t6963::frameToText(*expected) << driver.output();
   EXPECT_EQ(state.violations.total, 0U);
 }
 
-// --- LCDd ---------------------------------------------------------------------------------
-
-constexpr const char* Lcdd = "/usr/sbin/LCDd";
-
 // A loopback port free now, for LCDd to listen on.
-int freeLoopbackPort() {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(probe);
-  return ntohs(address.sin_port);
+quint16 freeLoopbackPort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost);
+  return probe.serverPort();
 }
 
-// A client speaking LCDproc's protocol over loopback: connects (retrying while the server
-// starts, within the limit) and sends `lines`; the descriptor stays open, since LCDd drops
-// a client's screens when it goes. -1 when no connection came.
-int lcdprocClient(int port, const std::string& lines) {
-  int client = -1;
-  waitUntil([&] {
-    if (client >= 0) ::close(client);
-    client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }, ClientLimit);
-  const bool sent = ::send(client, lines.data(), lines.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(lines.size());
-  if (sent) return client;
-  ::close(client);
-  return -1;
-}
-
-// Whether the 6x8 cell at (column, row) of the frame shows `c`, not blank, in the font LCDd
-// loads into CG RAM (external CG: glyph row y of code c at offset << 11 | c << 3 | y).
-bool cellShows(const t6963::ModuleState& state, int column, int row, char c) {
+// Whether the cells from (column, row) on show `text`, not blank, in the font that LCDd
+// loads into CG RAM.
+bool shows(const t6963::ModuleState& state, int column, int row, const std::string& text) {
   namespace cmd = t6963c::cmd;
-  const auto frame = t6963::render(state, true);
-  if ((state.controller.modeSet & cmd::ModeExternalCg) == 0) return false;
-  const unsigned glyph = (state.controller.offset & cmd::OffsetMask) << cmd::CgOffsetShift |
-                         static_cast<unsigned>(static_cast<unsigned char>(c)) << cmd::CgCodeShift;
-  bool lit = false;
-  for (int y = 0; y < t6963c::FontHeight; ++y) {
-    const std::uint8_t dots = state.ram[(glyph + static_cast<unsigned>(y)) & t6963::RamAddressMask];
-    for (int x = 0; x < t6963c::FontWidth; ++x) {
-      const int on = (dots >> (t6963c::LeftmostPixelBit - x)) & 1;
-      if (frame.at(column * t6963c::FontWidth + x, row * t6963c::FontHeight + y) != on) return false;
-      lit = lit || on != 0;
+  const unsigned font = static_cast<unsigned>(state.controller.offset & cmd::OffsetMask) << cmd::CgOffsetShift;
+  unsigned lit = 0;
+  int cell = column;
+  for (const char c : text) {
+    for (int y = 0; y < t6963c::FontHeight; ++y) {
+      const unsigned address = font | static_cast<unsigned char>(c) << cmd::CgCodeShift | static_cast<unsigned>(y);
+      const unsigned dots = state.ram[address & t6963::RamAddressMask] & t6963c::PixelMask;
+      if (dots != (t6963::displayedByte(state, cell, row * t6963c::FontHeight + y, true) & t6963c::PixelMask)) return false;
+      lit |= dots;
     }
+    ++cell;
   }
-  return lit;
+  return lit != 0;
 }
 
 TEST_F(ThroughKelvariPort, LcddOverDirectIoShowsAClientsStringAtItsRowAndColumn) {
   if (!installed(Lcdd)) GTEST_SKIP() << "LCDd is not installed (scripts/install-deps.sh brings lcdproc)";
-  const int port = freeLoopbackPort();
-  const std::string config = writePrivate("LCDd.conf", "[server]\nDriverPath=" LCDPROC_DRIVER_PATH "/\nDriver=t6963\n"
-                                                        "Bind=127.0.0.1\nPort=" + std::to_string(port) +
-                                                        "\nServerScreen=off\nReportToSyslog=no\n"
-                                                        "[t6963]\nSize=240x64\nPort=0x378\n");
-  ChildProcess server(underKelvariPort({Lcdd, "-f", "-c", config}), environment(), path("LCDd.log"));
-  const int client = lcdprocClient(port, "hello\nscreen_add kelvari\nwidget_add kelvari name string\n"
-                                         "widget_set kelvari name 7 4 \"Kelvari\"\n");
-  ASSERT_GE(client, 0) << readFile(path("LCDd.log"));
-  const std::string text = "Kelvari";
-  const auto shown = [&](const t6963::ModuleState& state) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (!cellShows(state, 6 + static_cast<int>(i), 3, text[i])) return false;
-    }
-    return true;
-  };
+  const quint16 port = freeLoopbackPort();
+  const QString config = writePrivate("LCDd.conf", "[server]\nDriverPath=/usr/lib/x86_64-linux-gnu/lcdproc/\n"
+                                                   "Driver=t6963\nBind=127.0.0.1\nPort=" + std::to_string(port) +
+                                                   "\nServerScreen=off\nReportToSyslog=no\n"
+                                                   "[t6963]\nSize=240x64\nPort=0x378\n");
+  Program server(underKelvariPort({Lcdd, "-f", "-c", config}), path("LCDd.log"));
+  // The client stays connected to the end: LCDd drops a client's screens when it goes.
+  QTcpSocket client;
+  const bool connected = QTest::qWaitFor([&] {
+    client.abort();
+    client.connectToHost(QHostAddress::LocalHost, port);
+    return client.waitForConnected(100);
+  }, LimitMs);
+  ASSERT_TRUE(connected) << server.output();
+  client.write("hello\nscreen_add kelvari\nwidget_add kelvari name string\nwidget_set kelvari name 7 4 \"Kelvari\"\n");
+  ASSERT_TRUE(client.waitForBytesWritten(LimitMs));
+
   t6963::ModuleState state;
-  EXPECT_TRUE(waitUntil([&] { return shown(state = moduleState()); }, ClientLimit))
-      << t6963::frameToText(t6963::render(state, true)) << readFile(path("LCDd.log"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shows(state = moduleState(), 6, 3, "Kelvari"); }, LimitMs))
+      << t6963::frameToText(t6963::render(state, true)) << server.output();
   EXPECT_EQ(state.violations.total, 0U);
-  ::close(client);
 }
 
-// --- every in/out form ---------------------------------------------------------------------
-
 TEST_F(ThroughKelvariPort, EveryInOutFormOnTheModulesPortsAndNoneElsewhere) {
-  ChildProcess program(underKelvariPort({IO_FORMS_PATH}), environment(), path("io_forms.log"));
-  const auto status = program.waitExit(ClientLimit);
-  const std::string log = readFile(path("io_forms.log"));
-  ASSERT_TRUE(status && WIFEXITED(*status)) << log;
-  EXPECT_EQ(WEXITSTATUS(*status), 0) << log;
-  EXPECT_NE(log.find("io_forms installs its own SIGSEGV handler"), std::string::npos) << log;
+  Program program(underKelvariPort({IO_FORMS_PATH}), path("io_forms.log"));
+  ASSERT_TRUE(program.waitForFinished(LimitMs)) << program.output();
+  EXPECT_TRUE(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0) << program.output();
+  EXPECT_NE(program.output().find("io_forms installs its own SIGSEGV handler"), std::string::npos) << program.output();
 }
 
 }  // namespace

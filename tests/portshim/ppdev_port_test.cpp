@@ -39,6 +39,7 @@ struct Case {
   PortMode mode;
   std::vector<Step> steps;
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class PpdevRequests : public ::testing::TestWithParam<Case> {};
 
@@ -46,10 +47,11 @@ TEST_P(PpdevRequests, AnswerAsTheKernel) {
   LastWrite backend;
   portshim::PpdevPort port(backend, GetParam().mode);
   for (const Step& step : GetParam().steps) {
+    SCOPED_TRACE(::testing::Message() << "request 0x" << std::hex << step.request);
     int argument = step.argument;
-    EXPECT_EQ(port.ioctl(step.request, &argument), step.result) << "request 0x" << std::hex << step.request;
+    EXPECT_EQ(port.ioctl(step.request, &argument), step.result);
     if (step.out) {
-      EXPECT_EQ(argument, *step.out) << "request 0x" << std::hex << step.request;
+      EXPECT_EQ(argument, *step.out);
     }
     if (step.control) {
       EXPECT_EQ(backend.written, std::make_pair(t6963c::ControlPort, static_cast<std::uint8_t>(*step.control)));
