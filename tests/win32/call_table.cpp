@@ -82,7 +82,9 @@ std::string Enum(bool subkeys, DWORD index, DWORD nameSize) {
   DWORD size = nameSize;
   const LONG result = subkeys ? RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr)
                               : RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
-  return Code(result) + " size=" + std::to_string(size) + (result == ERROR_SUCCESS ? " " + std::string(name) : "");
+  std::string answer = Code(result) + " size=" + std::to_string(size);
+  if (result == ERROR_SUCCESS) answer.append(" ").append(name);
+  return answer;
 }
 
 std::string Query(const char* name, BYTE* data, DWORD dataSize) {
