@@ -112,7 +112,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "is a regular file, not the kernel's port device (character device 1,4): give /dev/port"},
         UnopenableRow{"SymbolicLink", "link", portlib::DeviceFiles::RegularFilesForTests, "is a symbolic link"},
         UnopenableRow{"DevZero", "/dev/zero", portlib::DeviceFiles::CharacterDevicesOnly, "is character device 1,5"},
-        UnopenableRow{"DevNull", "/dev/null", portlib::DeviceFiles::CharacterDevicesOnly, "is character device 1,3"},
         UnopenableRow{"DevFull", "/dev/full", portlib::DeviceFiles::RegularFilesForTests, "is character device 1,7"}),
     [](const auto& rowInfo) { return rowInfo.param.name; });
 

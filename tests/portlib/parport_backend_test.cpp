@@ -1,8 +1,7 @@
 // The ppdev backend against a fake parport: the wire protocol's accesses become the
 // driver's calls (none for the ECR), the card's own base works beside LPT1's, other ports
-// are refused, failures carry their remedy, a failed call leaves the soft copy of the
-// lines as the port has them and is reported once per kind, a port without a
-// bidirectional mode is refused; the port is found from a stand-in of
+// are refused, failures carry their remedy, each kind of failed call is reported once and
+// leaves the lines as the port has them; the port is found from a stand-in of
 // /proc/sys/dev/parport, and the shadow view feeds the virtual module.
 #include "portlib/parport_backend.h"
 

@@ -54,7 +54,6 @@ class SharedBlock {
     descriptor_ = -1;
   }
   const std::string& name() const { return name_; }
-  int descriptor() const { return descriptor_; }
 
  private:
   std::string name_;
