@@ -75,9 +75,11 @@ found_viewer() { viewer="$(window_of '^lcdview')"; [ -n "$viewer" ]; }
 
 # open_windows <width>x<height>: a private Xvfb of that size (it picks a free display itself
 # and writes its number once it accepts clients), with the installed test bench and viewer.
+# -noreset: xdotool's polls come and go while the programs start, and a server that resets
+# when its last client leaves refuses the connections made during the reset.
 open_windows() {
   rm -f "$work/display"
-  timeout "$alive" Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  timeout "$alive" Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
   pids+=($!)
   poll 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   our_display=":$(cat "$work/display")"
