@@ -1,8 +1,8 @@
 // The module in shared memory: creation with owner-only permissions and power-on,
 // attaching from another opener or process, outliving its openers, power-cycling, refusing
-// foreign segments, bad names and a full /dev/shm, making half-made segments anew, one bus
-// holder at a time (kept by a forked child's end), reads that are never torn, and updates
-// that a stopped writer keeps and a dead one loses, with every wait bounded.
+// foreign segments and bad names, making half-made segments anew, one bus holder at a time,
+// and reads that are never torn, with every wait bounded; a full /dev/shm, a forked child's
+// end, and a writer stopped or dead in the middle of an update.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mman.h>
