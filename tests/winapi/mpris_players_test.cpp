@@ -1,9 +1,7 @@
 // The player windows over the session bus: fake MPRIS players of this test's own on a
-// dbus-daemon of its own. What a player says shows on the media-player page, pressed through
-// its handler; the length in any of the types players send; a player that vanishes after the
-// search; no bus at all; players and a bus that never answer, and a player that answers each
-// question just inside the per-call limit, within the bound of one press (1.5 s). Where the
-// bound is not the
+// dbus-daemon of its own. What a player says shows on the page; the length in any of the
+// types players send; a player that vanishes after the search; no bus at all; players and a
+// bus that never answer, or answer slowly, within the bound of one press (1.5 s). Where the bound is not the
 // point, the players are asked with a patient timeout, so that a loaded machine cannot make
 // an answer late.
 #include <QApplication>
@@ -46,7 +44,7 @@ class SessionBusPlayers : public testing::Test {
   void SetUp() override { fake::reset(); }
   void TearDown() override { fake::reset(); }
 
-  static void askPatiently() { fake::setMediaPlayers(std::shared_ptr<MediaPlayers>(makeSessionBusPlayers(10'000, 600'000))); }
+  static void askPatiently() { fake::setMediaPlayers(makeSessionBusPlayers(10'000, 600'000)); }
 
   static std::unique_ptr<FakeMprisPlayer> player(const char* name, FakeMprisPlayer::State state) {
     auto fake = std::make_unique<FakeMprisPlayer>(bus_->address(), QString::fromUtf8(name));
@@ -127,7 +125,6 @@ TEST_F(SessionBusPlayers, WithoutASessionBusNoPlayerIsFoundAndNothingWaits) {
     EXPECT_LT(page.pressMilliseconds, PressBoundMilliseconds);
     EXPECT_EQ(page.title, "");
     EXPECT_EQ(page.state, "Winamp stopped");
-    EXPECT_EQ(page.time, "0:00 / 0:00");
   }
   qputenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().toUtf8());
   qputenv("XDG_RUNTIME_DIR", runtimeDirectory);

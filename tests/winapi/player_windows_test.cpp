@@ -1,21 +1,19 @@
-// The player windows over simulated players: which player the media-player page's press
-// finds, how a window's title is composed and cut, how the players' times come into 32-bit
-// replies, and the window of a player that stops answering.
+// The player windows over simulated players: which player the search finds, how a window's
+// title is composed and cut, how the players' times come into 32-bit replies, and the
+// window of a player that stops answering.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "player_window_view.h"
 #include "simulated_players.h"
 #include "winamp_page_press.h"
 #include "winapi/fake.h"
-#include "winapi/winamp.h"
-#include "winapi/windows.h"
 
 namespace winapi::test {
 namespace {
@@ -40,13 +38,6 @@ class PlayerWindows : public testing::Test {
     player.playbackStatus = QString::fromUtf8(status);
     player.track.title = QString::fromUtf8(name);
     return player;
-  }
-
-  // The title of the window the search finds, read as the page reads it.
-  static QString foundWindowTitle() {
-    std::array<wchar_t, 2048> title{};
-    const int length = GetWindowTextW(FindWindowA(winamp::WindowClass, nullptr), title.data(), 2048);
-    return QString::fromWCharArray(title.data(), length);
   }
 
   std::shared_ptr<SimulatedPlayers> players_ = std::make_shared<SimulatedPlayers>();
@@ -90,7 +81,7 @@ TEST_F(PlayerWindows, TitleIsComposedAsThePlayerComposesItsOwnAndCutByCharacters
   players_->present = {named("p", "Playing")};
   for (const Case& c : cases) {
     players_->present[0].track = {c.artists, c.title, 0};
-    EXPECT_EQ(foundWindowTitle(), c.window);
+    EXPECT_EQ(viewPlayerWindow().title, c.window);
   }
 
   players_->present[0].track = {{QString::fromUtf8("Björk")}, QString::fromUtf8("Jóga – ☃"), 0};
@@ -103,7 +94,7 @@ TEST_F(PlayerWindows, TitleIsComposedAsThePlayerComposesItsOwnAndCutByCharacters
   EXPECT_EQ(std::wstring(wide), L"Björk");
 
   players_->present[0].track = {{}, QString(3000, 'x'), 0};
-  EXPECT_EQ(foundWindowTitle(), QString(2047, 'x'));
+  EXPECT_EQ(viewPlayerWindow().title, QString(2047, 'x'));
 }
 
 TEST_F(PlayerWindows, QueriesAnswerWithStateAndTimesBroughtInto32Bits) {
@@ -126,11 +117,11 @@ TEST_F(PlayerWindows, QueriesAnswerWithStateAndTimesBroughtInto32Bits) {
     player.positionMicroseconds = c.positionMicroseconds;
     player.track.lengthMicroseconds = c.lengthMicroseconds;
     players_->present = {player};
-    const HWND window = FindWindowA(winamp::WindowClass, nullptr);
+    const PlayerWindowView view = viewPlayerWindow();
     SCOPED_TRACE(c.positionMicroseconds);
-    EXPECT_EQ(SendMessageA(window, WM_USER, 0, winamp::IpcIsPlaying), c.state);
-    EXPECT_EQ(SendMessageA(window, WM_USER, winamp::OutputPosition, winamp::IpcGetOutputTime), c.position);
-    EXPECT_EQ(SendMessageA(window, WM_USER, winamp::OutputLength, winamp::IpcGetOutputTime), c.length);
+    EXPECT_EQ(view.state, c.state);
+    EXPECT_EQ(view.position, c.position);
+    EXPECT_EQ(view.length, c.length);
   }
 }
 

@@ -1,6 +1,5 @@
-// One press of the media-player page: TForm1::Winamp_Button1Click itself, on a main window
-// of its own with no port driver open, over whatever players the stand-ins see. What the
-// press showed is the three boxes it filled; the display then refuses.
+// One press of the media-player page: TForm1::Winamp_Button1Click itself, with no port
+// driver open (the display then refuses), and the three boxes it filled.
 #pragma once
 
 #include <QElapsedTimer>
@@ -15,7 +14,7 @@ struct WinampPage {
   QString title;  // Winamp_Edit1
   QString state;  // Winamp_Edit2
   QString time;   // Winamp_Edit3
-  qint64 pressMilliseconds = 0;  // how long the handler took
+  qint64 pressMilliseconds = 0;
 };
 
 inline WinampPage pressWinampPage() {
