@@ -19,9 +19,6 @@ namespace ctl = t6963c::ctl;
 
 // The four output lines of the control register (strobe, auto-feed, init, select-in).
 constexpr std::uint8_t ControlLines = 0x0F;
-// The kernel's ECR for a claimed port: byte mode, error and service interrupts off.
-constexpr std::uint8_t ClaimedEcr =
-    t6963c::ecr::ModeByte | t6963c::ecr::ErrorInterruptDisable | t6963c::ecr::ServiceInterrupt;
 constexpr std::int64_t DefaultTimeoutMicroseconds = 5'000'000;
 constexpr int UserFlagsMask = PP_FLAGMASK;
 // The kernel's IEEE 1284 phases a new mode starts in (its enum ieee1284_phase).
@@ -48,6 +45,11 @@ int copyOut(void* argument, const Value& value) {
 }
 
 }  // namespace
+
+std::uint8_t ecrFor(PortMode mode) noexcept {
+  namespace ecr = t6963c::ecr;
+  return (mode == PortMode::Byte ? ecr::ModeByte : ecr::ModeSpp) | ecr::ErrorInterruptDisable | ecr::ServiceInterrupt;
+}
 
 PpdevPort::PpdevPort(portlib::PortBackend& backend, PortMode mode) noexcept
     : backend_(&backend),
@@ -169,7 +171,7 @@ void PpdevPort::claim() noexcept {
   registered_ = true;
   control_ = static_cast<std::uint8_t>(savedControl_ & writableControl());
   backend_->write(t6963c::ControlPort, control_);
-  if (mode_ == PortMode::Byte) backend_->write(t6963c::EcrPort, ClaimedEcr);
+  if (mode_ == PortMode::Byte) backend_->write(t6963c::EcrPort, ecrFor(mode_));
 }
 
 // The kernel's frob of the control register: the direction bit when the mask holds it,

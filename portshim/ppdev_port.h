@@ -30,6 +30,10 @@ namespace portshim {
 // The port as the BIOS left it: bidirectional (PS/2, byte mode) or plain SPP.
 enum class PortMode { Byte, Spp };
 
+// The ECR as the BIOS leaves it for the mode and the kernel puts it back at a claim: the
+// mode, error and service interrupts off.
+std::uint8_t ecrFor(PortMode mode) noexcept;
+
 class PpdevPort {
  public:
   PpdevPort(portlib::PortBackend& backend, PortMode mode) noexcept;

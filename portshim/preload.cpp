@@ -84,9 +84,7 @@ portlib::PortBackend* attachModule() {
   try {
     const auto settings = portlib::readSettings([](const char* name) { return std::getenv(name); }, say);
     auto* module = new portlib::VirtualModuleBackend(settings);
-    namespace ecr = t6963c::ecr;
-    const std::uint8_t mode = shimSettings().mode == PortMode::Byte ? ecr::ModeByte : ecr::ModeSpp;
-    module->write(t6963c::EcrPort, mode | ecr::ErrorInterruptDisable | ecr::ServiceInterrupt);
+    module->write(t6963c::EcrPort, ecrFor(shimSettings().mode));
     attachedModule.store(module, std::memory_order_release);
     return module;
   } catch (const std::exception& error) {

@@ -1,6 +1,6 @@
 // What kelvari-port hands its preloaded library through the environment, besides the port
 // library's own DLPORTIO_* settings (the segment among them):
-//   KELVARI_PORT_MODE     "spp": the port is plain SPP; unset or "byte": bidirectional
+//   KELVARI_PORT_MODE     "spp": the port is plain SPP; otherwise bidirectional
 //   KELVARI_PORT_PARPORT  the one /dev/parportN served; unset: every /dev/parportN
 #pragma once
 
@@ -14,7 +14,6 @@ namespace portshim {
 inline constexpr const char* EnvMode = "KELVARI_PORT_MODE";
 inline constexpr const char* EnvParport = "KELVARI_PORT_PARPORT";
 inline constexpr std::string_view ModeSpp = "spp";
-inline constexpr std::string_view ModeByte = "byte";
 
 struct ShimSettings {
   PortMode mode = PortMode::Byte;

@@ -3,13 +3,13 @@
 // carries the reply timeout; the players' statuses are asked all at once, so the search
 // waits one timeout however many players hang. A search and the calls after it share one
 // press limit: each wait takes at most what the press has left, and once it is spent the
-// calls answer as a player that does not answer, without asking. A player that is gone or does not answer
-// in time gives nullopt; one that answers with an error or with a value of an unexpected
-// type counts as present with that value empty (0, no text). The connection is made anew
-// when the session bus address changes or the connection was lost, on a thread of its own
-// and awaited for one reply timeout at most; no address, no players (the bus is never
-// auto-launched). Not here: the player's controls (play, pause, seek),
-// change signals, track lists.
+// calls answer as a player that does not answer, without asking. A player that is gone or
+// does not answer in time gives nullopt; one that answers with an error or with a value of
+// an unexpected type counts as present with that value empty (0, no text). The connection
+// is made anew when the session bus address changes or the connection was lost, on a
+// thread of its own and awaited for one reply timeout at most; no address, no players (the
+// bus is never auto-launched). Not here: the player's controls (play, pause, seek), change
+// signals, track lists.
 #include "winapi/media_players.h"
 
 #include <QDBusArgument>
@@ -21,10 +21,10 @@
 #include <QMetaType>
 #include <QVariant>
 #include <QVariantMap>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <limits>
