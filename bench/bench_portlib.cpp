@@ -59,10 +59,12 @@ void BM_WritePortUchar(benchmark::State& state) {
 }
 BENCHMARK(BM_WritePortUchar);
 
-// Status reads with the read strobe held, as the ready poll makes them.
+// Status reads with the read strobe held, as the ready poll makes them: in byte mode, with
+// the port listening.
 void BM_ReadStatus(benchmark::State& state) {
   auto& dll = library();
   constexpr std::uint8_t readStatus = t6963c::ctl::DirInput | t6963c::ctl::Cd | t6963c::ctl::Ce | t6963c::ctl::Rd;
+  dll.write(t6963c::EcrPort, t6963c::ecr::ModeByte);
   dll.write(t6963c::ControlPort, readStatus);
   for (auto _ : state) benchmark::DoNotOptimize(dll.read(t6963c::DataPort));
   dll.write(t6963c::ControlPort, 0x00);

@@ -112,7 +112,7 @@ BENCHMARK(BM_Raw);
 
 void BM_Virtual(benchmark::State& state) {
   Segment segment;
-  portlib::VirtualModuleBackend backend(segment.settings());
+  portlib::VirtualModuleBackend backend(segment.settings(), ignore);
   run(state, backend, [] { return 0LL; });
 }
 BENCHMARK(BM_Virtual);
@@ -122,7 +122,7 @@ void BM_PpdevWithShadow(benchmark::State& state) {
   portlib_test::FakeParport fake;
   fake.recording = false;
   portlib::ShadowBackend backend(std::make_unique<portlib::ParportBackend>(fake, Card, ignore),
-                                 std::make_unique<portlib::VirtualModuleBackend>(segment.settings()));
+                                 std::make_unique<portlib::VirtualModuleBackend>(segment.settings(), ignore));
   run(state, backend, [&] { return fake.callCount; });
 }
 BENCHMARK(BM_PpdevWithShadow);

@@ -118,7 +118,7 @@ void BM_DecodeBusLog(benchmark::State& state) {
     sendByte(module, 0x21, DataPulse);
     sendByte(module, cmd::WriteIncrement, CommandPulse);
   }
-  const auto trace = t6963::copyTrace(segment.shared().trace());
+  const auto trace = t6963::copyTrace(segment.shared().trace(), t6963::StandardBuild);
   for (auto _ : state) benchmark::DoNotOptimize(t6963::decodeBusLog(trace));
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(trace.records.size()));
 }
@@ -126,7 +126,7 @@ BENCHMARK(BM_DecodeBusLog)->Unit(benchmark::kMillisecond);
 
 t6963::ModuleState busyScene(std::uint8_t mode) {
   t6963::ModuleState scene;
-  t6963::powerOn(scene, t6963::PowerOnContents::Random, 7);
+  t6963::powerOn(scene, t6963::PowerOnContents::Random, 7, 0);
   t6963::ControllerRegisters& c = scene.controller;
   c.textHome = 0x0000;
   c.textArea = Columns;

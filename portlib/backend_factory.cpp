@@ -12,9 +12,9 @@
 namespace portlib {
 namespace {
 
-std::unique_ptr<PortBackend> virtualModule(const Settings& settings) {
+std::unique_ptr<PortBackend> virtualModule(const Settings& settings, const DiagnosticSink& report) {
   try {
-    return std::make_unique<VirtualModuleBackend>(settings);
+    return std::make_unique<VirtualModuleBackend>(settings, report);
   } catch (const BackendError&) {
     throw;
   } catch (const std::exception& error) {
@@ -43,12 +43,12 @@ std::unique_ptr<PortBackend> realPorts(const Settings& settings, const Diagnosti
 
 std::unique_ptr<PortBackend> createBackend(const Settings& settings, const DiagnosticSink& report,
                                            const BackendSystem& system) {
-  if (settings.backend == BackendKind::VirtualModule) return virtualModule(settings);
+  if (settings.backend == BackendKind::VirtualModule) return virtualModule(settings, report);
   auto real = realPorts(settings, report, system);
   if (!settings.shadow) return real;
   std::unique_ptr<PortBackend> shadow;
   try {
-    shadow = virtualModule(settings);
+    shadow = virtualModule(settings, report);
   } catch (const BackendError& error) {
     report(std::string(error.what()) + "; real ports work on without the shadow view");
     return real;

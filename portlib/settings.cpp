@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <utility>
+#include <variant>
 
 #include "t6963/shared_module.h"
 
@@ -99,6 +100,52 @@ void readBusy(const char* value, Settings& settings, const DiagnosticSink& repor
   reject(report, EnvBusy, text, "a number of port accesses from 0 to 1000000", "the segment's own setting");
 }
 
+// A build setting: the parsed value, or its refusal reported and the default kept.
+template <typename Value>
+std::optional<Value> parsed(const t6963::Parsed<Value>& result, const char* name, std::string_view text,
+                            const std::string& fallback, const DiagnosticSink& report) {
+  if (const auto* value = std::get_if<Value>(&result)) return *value;
+  reject(report, name, text, std::get<std::string>(result), fallback);
+  return std::nullopt;
+}
+
+std::string standardSize() {
+  return std::to_string(t6963::StandardBuild.width) + "x" + std::to_string(t6963::StandardBuild.height);
+}
+
+void readSize(const char* value, Settings& settings, const DiagnosticSink& report) {
+  if (const auto size = parsed(t6963::parseGlassSize(value), EnvSize, value, standardSize(), report)) {
+    settings.build.width = static_cast<std::uint16_t>(size->width);
+    settings.build.height = static_cast<std::uint16_t>(size->height);
+  }
+}
+
+void readFont(const char* value, Settings& settings, const DiagnosticSink& report) {
+  if (const auto width = parsed(t6963::parseFontWidth(value), EnvFont, value, "6x8", report)) {
+    settings.build.fontWidth = static_cast<std::uint8_t>(*width);
+  }
+}
+
+void readRam(const char* value, Settings& settings, const DiagnosticSink& report) {
+  if (const auto bytes = parsed(t6963::parseRamBytes(value), EnvRam, value, "8K", report)) settings.build.ramBytes = *bytes;
+}
+
+void readWiring(const char* value, Settings& settings, const DiagnosticSink& report) {
+  if (const auto cable = parsed(t6963::parseCable(value), EnvWiring, value, "this system's cable", report)) {
+    settings.build.cable = *cable;
+  }
+}
+
+// A glass the font's line cannot span is refused as a whole: the default glass spans any.
+void checkGlassWithFont(const EnvironmentLookup& lookup, Settings& settings, const DiagnosticSink& report) {
+  auto& build = settings.build;
+  const auto refusal = t6963::glassRefusal({build.width, build.height}, build.fontWidth);
+  if (!refusal) return;
+  reject(report, EnvSize, lookup(EnvSize), *refusal, standardSize());
+  build.width = t6963::StandardBuild.width;
+  build.height = t6963::StandardBuild.height;
+}
+
 }  // namespace
 
 bool isParportPath(std::string_view text) {
@@ -118,13 +165,15 @@ Settings readSettings(const EnvironmentLookup& lookup, const DiagnosticSink& rep
   constexpr std::pair<const char*, Reader> readers[] = {
       {EnvBackend, readBackend},           {EnvParport, readParport}, {EnvShadow, readShadow},
       {EnvSegment, readSegment},           {EnvPowerOn, readPowerOn}, {EnvDisconnected, readDisconnected},
-      {EnvBusy, readBusy},
+      {EnvBusy, readBusy},                 {EnvSize, readSize},       {EnvFont, readFont},
+      {EnvRam, readRam},                   {EnvWiring, readWiring},
   };
   Settings settings;
   for (const auto& [name, read] : readers) {
     const char* value = lookup(name);
     if (value != nullptr && *value != '\0') read(value, settings, report);
   }
+  checkGlassWithFont(lookup, settings, report);
   return settings;
 }
 

@@ -19,8 +19,13 @@
 //                              segment is created
 //   DLPORTIO_LCD_DISCONNECTED  "1": the module never answers; "0": it answers
 //                              (unset: left as the segment has it)
-//   DLPORTIO_LCD_BUSY          busy time after each command, in port accesses, 0..1000000
-//                              (unset: left as the segment has it)
+//   DLPORTIO_LCD_BUSY          busy time after each command, in port accesses (or as many
+//                              microseconds), 0..1000000 (unset: left as the segment has it)
+//   DLPORTIO_LCD_SIZE          the module's build (t6963/module_build.h): the glass,
+//   DLPORTIO_LCD_FONT          WIDTHxHEIGHT (default 240x64); the font strap, 5x8 to 8x8
+//   DLPORTIO_LCD_RAM           (default 6x8); the RAM, 8K, 32K or 64K (default 8K); the cable,
+//   DLPORTIO_LCD_WIRING        LINE:WIRE pairs (default WR:STROBE,CE:AUTOFD,CD:INIT,RD:SLCTIN).
+//                              Unset: the default, this system's own module
 #pragma once
 
 #include <cstdint>
@@ -40,6 +45,10 @@ inline constexpr const char* EnvSegment = "DLPORTIO_LCD_SEGMENT";
 inline constexpr const char* EnvPowerOn = "DLPORTIO_LCD_POWERON";
 inline constexpr const char* EnvDisconnected = "DLPORTIO_LCD_DISCONNECTED";
 inline constexpr const char* EnvBusy = "DLPORTIO_LCD_BUSY";
+inline constexpr const char* EnvSize = "DLPORTIO_LCD_SIZE";
+inline constexpr const char* EnvFont = "DLPORTIO_LCD_FONT";
+inline constexpr const char* EnvRam = "DLPORTIO_LCD_RAM";
+inline constexpr const char* EnvWiring = "DLPORTIO_LCD_WIRING";
 
 inline constexpr std::uint32_t MaxBusyAccesses = 1'000'000;
 
@@ -54,6 +63,7 @@ struct Settings {
   t6963::PowerOnContents powerOn = t6963::PowerOnContents::Random;
   std::optional<bool> disconnected;       // unset: keep the segment's setting
   std::optional<std::uint32_t> busyAccesses;
+  t6963::ModuleBuild build;                // the module the program asks for
 };
 
 // Looks a variable up: its value, or null when it is not set (as std::getenv).

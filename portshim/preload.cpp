@@ -83,7 +83,7 @@ portlib::PortBackend* attachModule() {
   if (auto* module = attachedModule.load(std::memory_order_relaxed)) return module;
   try {
     const auto settings = portlib::readSettings([](const char* name) { return std::getenv(name); }, say);
-    auto* module = new portlib::VirtualModuleBackend(settings);
+    auto* module = new portlib::VirtualModuleBackend(settings, say);
     module->write(t6963c::EcrPort, ecrFor(shimSettings().mode));
     attachedModule.store(module, std::memory_order_release);
     return module;

@@ -12,6 +12,7 @@ namespace {
 
 namespace cmd = t6963c::cmd;
 namespace ctl = t6963c::ctl;
+namespace line = t6963c::line;
 namespace sta = t6963c::sta;
 
 std::string hex2(unsigned value) {
@@ -96,169 +97,70 @@ bool refusesByte(ViolationKind kind) {
          kind == ViolationKind::CommandInAutoMode;
 }
 
-class LogDecoder {
+bool answered(std::uint8_t status) {
+  return (status & sta::Ready) == sta::Ready || (status & (sta::AutoWriteOk | sta::AutoReadOk)) != 0;
+}
+
+// Turns a port trace's records into the builder's cycles, through the module's cable.
+class PortTraceReader {
  public:
-  explicit LogDecoder(const TraceCopy& trace) : registers_(PortRegisters::atStart(trace)) {}
+  explicit PortTraceReader(const TraceCopy& trace)
+      : registers_(PortRegisters::atStart(trace)), cable_(cableTable(trace.build.cable)) {}
 
   void step(std::uint64_t access, const BusRecord& record) {
     const PortRegisters before = registers_;
     registers_.apply(record);
-    // After an unanswered wait, control writes and reads may still begin the next poll;
-    // anything else ends the wait.
-    if (waitGivenUp_ && record.access() != BusAccess::ControlWrite && record.access() != BusAccess::DataRead) {
-      addNotReady();
+    // After an unanswered wait, control writes and reads and data reads may still begin the
+    // next poll; anything else ends the wait.
+    const BusAccess kind = record.access();
+    if (kind != BusAccess::ControlWrite && kind != BusAccess::ControlRead && kind != BusAccess::DataRead) {
+      log_.waitEnds(access);
     }
-    if (record.access() == BusAccess::ControlWrite && polls_ > 0 && !answered(lastStatus_) && before.control &&
-        (*before.control & ctl::Ce) != 0 && (record.value & ctl::Ce) == 0) {
-      waitGivenUp_ = true;
-      releaseAccess_ = access;
+    if (kind == BusAccess::ControlWrite && before.control && (lines(*before.control) & line::Ce) != 0 &&
+        (lines(record.value) & line::Ce) == 0) {
+      log_.chipReleased(access);
     }
     if (record.strobedIn()) {
       strobe(access, record, before);
     } else if (record.hasViolation()) {
-      violation(access, record.violation(), violationByte(record));
-    } else if (record.access() == BusAccess::DataRead) {
+      log_.violation(access, record.violation(), violationByte(record));
+    } else if (kind == BusAccess::DataRead) {
       read(access, record.value);
     }
   }
 
-  std::vector<BusLogEntry> finish() {
-    if (waitGivenUp_) {
-      addNotReady();
-    } else if (polls_ > 0) {
-      add(lastPollAccess_, BusLogKind::Status, lastStatus_,
-          "status " + hex2(lastStatus_) + ": " + describeStatus(lastStatus_));
-    }
-    return std::move(entries_);
-  }
+  std::vector<BusLogEntry> finish() { return log_.finish(); }
 
  private:
-  enum class AutoMode { Off, Write, Read };
-
-  static bool answered(std::uint8_t status) {
-    return (status & sta::Ready) == sta::Ready || (status & (sta::AutoWriteOk | sta::AutoReadOk)) != 0;
-  }
-
-  void add(std::uint64_t access, BusLogKind kind, std::uint8_t byte, std::string text) {
-    if (waitGivenUp_) addNotReady();
-    entries_.push_back(BusLogEntry{access, kind, byte, polls_, std::move(text)});
-    polls_ = 0;
-  }
-
-  // One line for the whole wait: its polls, how long they took, what the status said.
-  void addNotReady() {
-    waitGivenUp_ = false;
-    const double microseconds = static_cast<double>(releaseAccess_ - firstPollAccess_ + 1) * AccessMicroseconds;
-    char duration[32];
-    if (microseconds < 1000) {
-      std::snprintf(duration, sizeof duration, "%.0f µs", microseconds);
-    } else {
-      std::snprintf(duration, sizeof duration, "%.1f ms", microseconds / 1000);
-    }
-    std::string text = "status " + hex2(lastStatus_) + ": " + describeStatus(lastStatus_) +
-                       (sameStatus_ ? " at every poll" : " at the last poll") + " over " + duration +
-                       "; the controller never became ready";
-    entries_.push_back(BusLogEntry{releaseAccess_, BusLogKind::NotReady, lastStatus_, polls_, std::move(text)});
-    polls_ = 0;
-  }
+  std::uint8_t lines(std::uint8_t control) const { return cable_[control & line::ControlBits]; }
 
   std::uint8_t violationByte(const BusRecord& record) const {
     return record.access() == BusAccess::DataRead ? record.value : registers_.latch.value_or(0);
   }
 
-  void violation(std::uint64_t access, ViolationKind kind, std::uint8_t byte) {
-    std::string detail;
-    switch (kind) {
-      case ViolationKind::BusContention:
-        detail = "port and controller both drive the data lines, port " + hex2(byte);
-        break;
-      case ViolationKind::StrobeWithoutCe: detail = "nothing taken, lines " + hex2(byte); break;
-      case ViolationKind::ReadWithoutByteMode: detail = "read the port's own latch " + hex2(byte); break;
-      default: break;
-    }
-    std::string text(violationName(kind));
-    if (!detail.empty()) text += ": " + detail;
-    add(access, BusLogKind::Violation, byte, std::move(text));
-  }
-
   void strobe(std::uint64_t access, const BusRecord& record, const PortRegisters& during) {
     const auto byte = during.lines();
     if (!during.control || !byte) return;  // the cycle began before the trace
-    const bool command = (*during.control & ctl::Cd) != 0;
-    if (record.hasViolation() && refusesByte(record.violation())) {
-      const ViolationKind kind = record.violation();
-      const std::string what = kind == ViolationKind::UnknownCommand ? hex2(*byte)
-                                                                      : (command ? "command " : "data ") + hex2(*byte);
-      add(access, BusLogKind::Violation, *byte, std::string(violationName(kind)) + ": " + what + " ignored");
-      return;
-    }
-    if (command) {
-      executed(access, *byte);
-    } else {
-      data(access, *byte);
-    }
-    if (record.hasViolation()) violation(access, record.violation(), violationByte(record));
-  }
-
-  void data(std::uint64_t access, std::uint8_t byte) {
-    switch (autoMode_) {
-      case AutoMode::Write: add(access, BusLogKind::Data, byte, "auto write " + hex2(byte)); return;
-      case AutoMode::Read:
-        add(access, BusLogKind::Data, byte, "data " + hex2(byte) + ", not taken in auto read");
-        return;
-      case AutoMode::Off: break;
-    }
-    parameters_[0] = parameters_[1];
-    parameters_[1] = byte;
-    if (parameterCount_ < 2) ++parameterCount_;
-    add(access, BusLogKind::Data, byte, "data " + hex2(byte));
-  }
-
-  void executed(std::uint64_t access, std::uint8_t opcode) {
-    std::string text = describeCommand(opcode, parameters_[0], parameters_[1]);
-    const int needed = autoMode_ == AutoMode::Off ? commandParameterCount(opcode) : 0;
-    if (parameterCount_ < needed) {
-      text += " (" + std::to_string(parameterCount_) + " of " + std::to_string(needed) + " data bytes sent)";
-    }
-    if (opcode == cmd::AutoWrite) autoMode_ = AutoMode::Write;
-    if (opcode == cmd::AutoRead) autoMode_ = AutoMode::Read;
-    if (opcode == cmd::AutoReset) autoMode_ = AutoMode::Off;
-    parameterCount_ = 0;
-    add(access, BusLogKind::Command, opcode, std::move(text));
+    const bool command = (lines(*during.control) & line::Cd) != 0;
+    const bool refused = record.hasViolation() && refusesByte(record.violation());
+    log_.written(access, command, *byte, refused ? std::optional(record.violation()) : std::nullopt);
+    if (record.hasViolation() && !refused) log_.violation(access, record.violation(), violationByte(record));
   }
 
   // A read of the data register; only a read cycle with the port listening is bus traffic.
   void read(std::uint64_t access, std::uint8_t value) {
     const auto drives = registers_.portDrives();
-    if (!registers_.control || !readCycle(*registers_.control) || !drives || *drives) return;
-    if ((*registers_.control & ctl::Cd) != 0) {
-      waitGivenUp_ = false;
-      if (polls_++ == 0) {
-        firstPollAccess_ = access;
-        sameStatus_ = true;
-      } else if (value != lastStatus_) {
-        sameStatus_ = false;
-      }
-      lastStatus_ = value;
-      lastPollAccess_ = access;
-      return;
+    if (!registers_.control || !readCycle(lines(*registers_.control)) || !drives || *drives) return;
+    if ((lines(*registers_.control) & line::Cd) != 0) {
+      log_.statusRead(access, value);
+    } else {
+      log_.dataRead(access, value);
     }
-    add(access, BusLogKind::Read, value, (autoMode_ == AutoMode::Read ? "auto read " : "read ") + hex2(value));
   }
 
   PortRegisters registers_;
-  std::array<std::uint8_t, 2> parameters_{};
-  int parameterCount_ = 2;
-  AutoMode autoMode_ = AutoMode::Off;
-  std::uint32_t polls_ = 0;
-  std::uint8_t lastStatus_ = 0;
-  std::uint64_t lastPollAccess_ = 0;
-  std::uint64_t firstPollAccess_ = 0;
-  bool sameStatus_ = true;
-  // The polls so far never showed ready and then /CE was released at releaseAccess_.
-  bool waitGivenUp_ = false;
-  std::uint64_t releaseAccess_ = 0;
-  std::vector<BusLogEntry> entries_;
+  CableTable cable_;
+  BusLogBuilder log_;
 };
 
 const char* kindName(BusLogKind kind) {
@@ -277,6 +179,117 @@ const char* kindName(BusLogKind kind) {
 enum class Driver : std::uint8_t { Unknown, Port, Controller, Nobody, Both };
 
 }  // namespace
+
+void BusLogBuilder::add(std::uint64_t at, BusLogKind kind, std::uint8_t byte, std::string text) {
+  if (waitGivenUp_) addNotReady();
+  entries_.push_back(BusLogEntry{at, kind, byte, polls_, std::move(text)});
+  polls_ = 0;
+}
+
+// One line for the whole wait: its polls, how long they took, what the status said.
+void BusLogBuilder::addNotReady() {
+  waitGivenUp_ = false;
+  const double microseconds = static_cast<double>(releaseAt_ - firstPollAt_ + 1) * time_.nanosecondsPerTick / 1000;
+  char duration[32];
+  if (microseconds < 1000) {
+    std::snprintf(duration, sizeof duration, "%.0f µs", microseconds);
+  } else {
+    std::snprintf(duration, sizeof duration, "%.1f ms", microseconds / 1000);
+  }
+  std::string text = "status " + hex2(lastStatus_) + ": " + describeStatus(lastStatus_) +
+                     (sameStatus_ ? " at every poll" : " at the last poll") + " over " + duration +
+                     "; the controller never became ready";
+  entries_.push_back(BusLogEntry{releaseAt_, BusLogKind::NotReady, lastStatus_, polls_, std::move(text)});
+  polls_ = 0;
+}
+
+void BusLogBuilder::statusRead(std::uint64_t at, std::uint8_t status) {
+  waitGivenUp_ = false;
+  if (polls_++ == 0) {
+    firstPollAt_ = at;
+    sameStatus_ = true;
+  } else if (status != lastStatus_) {
+    sameStatus_ = false;
+  }
+  lastStatus_ = status;
+  lastPollAt_ = at;
+}
+
+void BusLogBuilder::dataRead(std::uint64_t at, std::uint8_t value) {
+  add(at, BusLogKind::Read, value, (autoMode_ == AutoMode::Read ? "auto read " : "read ") + hex2(value));
+}
+
+void BusLogBuilder::chipReleased(std::uint64_t at) {
+  if (polls_ == 0 || answered(lastStatus_)) return;
+  waitGivenUp_ = true;
+  releaseAt_ = at;
+}
+
+void BusLogBuilder::waitEnds(std::uint64_t) {
+  if (waitGivenUp_) addNotReady();
+}
+
+void BusLogBuilder::written(std::uint64_t at, bool command, std::uint8_t byte, std::optional<ViolationKind> refusal) {
+  if (refusal) {
+    const std::string what = *refusal == ViolationKind::UnknownCommand ? hex2(byte) : (command ? "command " : "data ") + hex2(byte);
+    add(at, BusLogKind::Violation, byte, std::string(violationName(*refusal)) + ": " + what + " ignored");
+  } else if (command) {
+    executed(at, byte);
+  } else {
+    data(at, byte);
+  }
+}
+
+void BusLogBuilder::violation(std::uint64_t at, ViolationKind kind, std::uint8_t byte) {
+  std::string detail;
+  switch (kind) {
+    case ViolationKind::BusContention: detail = "port and controller both drive the data lines, port " + hex2(byte); break;
+    case ViolationKind::StrobeWithoutCe: detail = "nothing taken, lines " + hex2(byte); break;
+    case ViolationKind::ReadWithoutByteMode: detail = "read the port's own latch " + hex2(byte); break;
+    default: break;
+  }
+  std::string text(violationName(kind));
+  if (!detail.empty()) text += ": " + detail;
+  add(at, BusLogKind::Violation, byte, std::move(text));
+}
+
+void BusLogBuilder::note(std::uint64_t at, BusLogKind kind, std::uint8_t byte, std::string text) {
+  add(at, kind, byte, std::move(text));
+}
+
+void BusLogBuilder::data(std::uint64_t at, std::uint8_t byte) {
+  switch (autoMode_) {
+    case AutoMode::Write: add(at, BusLogKind::Data, byte, "auto write " + hex2(byte)); return;
+    case AutoMode::Read: add(at, BusLogKind::Data, byte, "data " + hex2(byte) + ", not taken in auto read"); return;
+    case AutoMode::Off: break;
+  }
+  parameters_[0] = parameters_[1];
+  parameters_[1] = byte;
+  if (parameterCount_ < 2) ++parameterCount_;
+  add(at, BusLogKind::Data, byte, "data " + hex2(byte));
+}
+
+void BusLogBuilder::executed(std::uint64_t at, std::uint8_t opcode) {
+  std::string text = describeCommand(opcode, parameters_[0], parameters_[1]);
+  const int needed = autoMode_ == AutoMode::Off ? commandParameterCount(opcode) : 0;
+  if (parameterCount_ < needed) {
+    text += " (" + std::to_string(parameterCount_) + " of " + std::to_string(needed) + " data bytes sent)";
+  }
+  if (opcode == cmd::AutoWrite) autoMode_ = AutoMode::Write;
+  if (opcode == cmd::AutoRead) autoMode_ = AutoMode::Read;
+  if (opcode == cmd::AutoReset) autoMode_ = AutoMode::Off;
+  parameterCount_ = 0;
+  add(at, BusLogKind::Command, opcode, std::move(text));
+}
+
+std::vector<BusLogEntry> BusLogBuilder::finish() {
+  if (waitGivenUp_) {
+    addNotReady();
+  } else if (polls_ > 0) {
+    add(lastPollAt_, BusLogKind::Status, lastStatus_, "status " + hex2(lastStatus_) + ": " + describeStatus(lastStatus_));
+  }
+  return std::move(entries_);
+}
 
 std::string describeCommand(std::uint8_t opcode, std::uint8_t first, std::uint8_t second) {
   switch (opcode) {
@@ -340,9 +353,9 @@ std::string describeStatus(std::uint8_t status) {
 }
 
 std::vector<BusLogEntry> decodeBusLog(const TraceCopy& trace) {
-  LogDecoder decoder(trace);
-  for (std::size_t i = 0; i < trace.records.size(); ++i) decoder.step(trace.firstAccess + i, trace.records[i]);
-  return decoder.finish();
+  PortTraceReader reader(trace);
+  for (std::size_t i = 0; i < trace.records.size(); ++i) reader.step(trace.firstAccess + i, trace.records[i]);
+  return reader.finish();
 }
 
 std::string busLogHeader(const TraceCopy& trace) {
@@ -352,17 +365,20 @@ std::string busLogHeader(const TraceCopy& trace) {
   return trace.wholeHistory() ? range + ", the whole history" : range + "; older accesses were overwritten";
 }
 
-std::string formatBusLogEntry(const BusLogEntry& entry) {
-  char head[48];
-  std::snprintf(head, sizeof head, "%12llu  %-9s %s  ", static_cast<unsigned long long>(entry.access),
-                kindName(entry.kind), hex2(entry.byte).c_str());
+std::string moduleHeader(const ModuleBuild& build) { return "module " + describe(build); }
+
+std::string formatBusLogEntry(const BusLogEntry& entry, const LogTimeBase& time) {
+  const double microseconds = static_cast<double>(entry.at - time.origin) * time.nanosecondsPerTick / 1000;
+  char head[64];
+  std::snprintf(head, sizeof head, "%12.*f  %-9s %s  ", time.decimals, microseconds, kindName(entry.kind),
+                hex2(entry.byte).c_str());
   std::string line = head + entry.text;
   if (entry.polls > 0) line += " [" + std::to_string(entry.polls) + (entry.polls == 1 ? " poll]" : " polls]");
   return line;
 }
 
 std::string formatBusLog(const TraceCopy& trace) {
-  std::string text = busLogHeader(trace) + '\n';
+  std::string text = busLogHeader(trace) + '\n' + moduleHeader(trace.build) + '\n';
   for (const auto& entry : decodeBusLog(trace)) text += formatBusLogEntry(entry) + '\n';
   return text;
 }
@@ -380,20 +396,21 @@ std::vector<LineLevels> decodeLineLevels(const TraceCopy& trace) {
   std::vector<std::optional<std::uint8_t>> data(steps);  // the data lines' value, if known
 
   PortRegisters registers = PortRegisters::atStart(trace);
+  const CableTable cable = cableTable(trace.build.cable);
   for (std::size_t step = 0; step < steps; ++step) {
     if (step > 0) registers.apply(trace.records[step - 1]);
-    LineLevels& line = levels[step];
-    line.fill(Level::Unknown);
+    LineLevels& now = levels[step];
+    now.fill(Level::Unknown);
     const auto drives = registers.portDrives();
     if (registers.control) {
-      const std::uint8_t c = *registers.control;
+      const std::uint8_t active = cable[*registers.control & line::ControlBits];
       const auto pin = [](bool high) { return high ? Level::High : Level::Low; };
-      line[static_cast<std::size_t>(Line::Wr)] = pin((c & ctl::Wr) == 0);
-      line[static_cast<std::size_t>(Line::Rd)] = pin((c & ctl::Rd) == 0);
-      line[static_cast<std::size_t>(Line::Ce)] = pin((c & ctl::Ce) == 0);
-      line[static_cast<std::size_t>(Line::Cd)] = pin((c & ctl::Cd) != 0);
-      if (drives) line[static_cast<std::size_t>(Line::PortInput)] = pin(!*drives);
-      const bool controller = readCycle(c);
+      now[static_cast<std::size_t>(Line::Wr)] = pin((active & line::Wr) == 0);
+      now[static_cast<std::size_t>(Line::Rd)] = pin((active & line::Rd) == 0);
+      now[static_cast<std::size_t>(Line::Ce)] = pin((active & line::Ce) == 0);
+      now[static_cast<std::size_t>(Line::Cd)] = pin((active & line::Cd) != 0);
+      if (drives) now[static_cast<std::size_t>(Line::PortInput)] = pin(!*drives);
+      const bool controller = readCycle(active);
       if (!drives) {
         drivers[step] = Driver::Unknown;
       } else if (*drives) {

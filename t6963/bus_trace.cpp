@@ -11,10 +11,11 @@ namespace t6963 {
 
 std::uint64_t recordedCount(const BusTrace& trace) { return detail::loadWord(trace.recorded); }
 
-TraceCopy copyTrace(const BusTrace& trace, std::size_t newest) {
+TraceCopy copyTrace(const BusTrace& trace, const ModuleBuild& build, std::size_t newest) {
   const std::uint64_t last = detail::loadWord(trace.recorded, std::memory_order_acquire);
   const std::uint64_t wanted = std::min<std::uint64_t>({newest, TraceCapacity, last});
   TraceCopy copy;
+  copy.build = build;
   copy.firstAccess = last - wanted + 1;
   if (wanted == 0) return copy;
   copy.records.resize(wanted);

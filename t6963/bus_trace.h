@@ -67,10 +67,12 @@ struct alignas(64) BusTrace {
 static_assert(std::is_trivially_copyable_v<BusTrace> && std::is_trivially_default_constructible_v<BusTrace>);
 
 // A stretch of the trace: `records[i]` is record number `firstAccess + i`. A copy that
-// starts at 1 holds the whole history since the trace was created.
+// starts at 1 holds the whole history since the module was made. `build` is the module's,
+// whose cable turns the recorded control writes into the controller's lines.
 struct TraceCopy {
   std::uint64_t firstAccess = 1;
   std::vector<BusRecord> records;
+  ModuleBuild build;
 
   bool wholeHistory() const { return firstAccess == 1; }
 };
@@ -78,8 +80,8 @@ struct TraceCopy {
 // The newest `newest` records of a trace that another thread or process may be appending
 // to: at most TraceCapacity - 1, as the writer may be filling the slot after its newest
 // record; records it overwrote during the copy are dropped from the old end. Never blocks
-// the writer.
-TraceCopy copyTrace(const BusTrace& trace, std::size_t newest = TraceCapacity);
+// the writer. `build`: the module's (ModuleState::build).
+TraceCopy copyTrace(const BusTrace& trace, const ModuleBuild& build, std::size_t newest = TraceCapacity);
 
 // How many records the trace holds so far (relaxed; for noticing new traffic).
 std::uint64_t recordedCount(const BusTrace& trace);

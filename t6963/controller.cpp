@@ -8,13 +8,13 @@
 #include "t6963/renderer.h"
 #include "t6963/t6963c.h"
 
-namespace t6963::detail {
+namespace t6963 {
 namespace {
 
 namespace cmd = t6963c::cmd;
 namespace sta = t6963c::sta;
 
-std::uint8_t& ramAt(ModuleState& state, unsigned address) { return state.ram[address & RamAddressMask]; }
+std::uint8_t& ramAt(ModuleState& state, unsigned address) { return state.ram[address & state.build.ramMask()]; }
 
 std::uint16_t word(std::uint8_t low, std::uint8_t high) { return static_cast<std::uint16_t>(low | high << 8); }
 
@@ -22,34 +22,35 @@ std::uint16_t word(std::uint8_t low, std::uint8_t high) { return static_cast<std
 bool graphicPosition(const ModuleState& state, int& column, int& row) {
   const ControllerRegisters& c = state.controller;
   if (c.graphicArea == 0) return false;
-  const unsigned offset = static_cast<unsigned>(c.addressPointer - c.graphicHome) & RamAddressMask;
-  if (offset >= unsigned{c.graphicArea} * t6963c::Height) return false;
+  const unsigned offset = static_cast<unsigned>(c.addressPointer - c.graphicHome) & state.build.ramMask();
+  if (offset >= unsigned{c.graphicArea} * state.build.height) return false;
   row = static_cast<int>(offset / c.graphicArea);
   column = static_cast<int>(offset % c.graphicArea);
-  return column < t6963c::Columns;
+  return column < state.build.displayedColumns();
 }
 
-void screenPeek(ModuleState& state) {
+void screenPeek(ModuleState& state, ControllerClock& clock) {
   ControllerRegisters& c = state.controller;
   int column = 0;
   int row = 0;
   c.peekCopyError = graphicPosition(state, column, row) ? 0 : 1;
-  if (c.peekCopyError == 0) c.readLatch = displayedByte(state, column, row, blinkPhaseOn(state));
+  if (c.peekCopyError == 0) c.readLatch = displayedByte(state, column, row, blinkPhaseOn(state, clock.blinkNow()));
 }
 
-void screenCopy(ModuleState& state) {
+void screenCopy(ModuleState& state, ControllerClock& clock) {
   ControllerRegisters& c = state.controller;
   int first = 0;
   int row = 0;
   c.peekCopyError = graphicPosition(state, first, row) ? 0 : 1;
   if (c.peekCopyError != 0) return;
-  const bool phase = blinkPhaseOn(state);
-  std::array<std::uint8_t, t6963c::Columns> line{};
-  for (int column = first; column < t6963c::Columns; ++column) {
+  const bool phase = blinkPhaseOn(state, clock.blinkNow());
+  const int columns = state.build.displayedColumns();
+  std::array<std::uint8_t, MaxLineBytes> line{};
+  for (int column = first; column < columns; ++column) {
     line[static_cast<std::size_t>(column)] = displayedByte(state, column, row, phase);
   }
   const unsigned rowStart = c.graphicHome + static_cast<unsigned>(row) * c.graphicArea;
-  for (int column = first; column < t6963c::Columns; ++column) {
+  for (int column = first; column < columns; ++column) {
     ramAt(state, rowStart + static_cast<unsigned>(column)) = line[static_cast<std::size_t>(column)];
   }
 }
@@ -67,7 +68,7 @@ void readData(ModuleState& state, int step) {
 }
 
 // Executes a command outside auto mode; false if the opcode is not decoded.
-bool execute(ModuleState& state, std::uint8_t opcode) {
+bool execute(ModuleState& state, std::uint8_t opcode, ControllerClock& clock) {
   ControllerRegisters& c = state.controller;
   const std::uint8_t first = c.parameters[0];
   const std::uint8_t second = c.parameters[1];
@@ -94,8 +95,8 @@ bool execute(ModuleState& state, std::uint8_t opcode) {
     case cmd::ReadIncrement: readData(state, +1); return true;
     case cmd::ReadDecrement: readData(state, -1); return true;
     case cmd::ReadNoChange: readData(state, 0); return true;
-    case cmd::ScreenPeek: screenPeek(state); return true;
-    case cmd::ScreenCopy: screenCopy(state); return true;
+    case cmd::ScreenPeek: screenPeek(state, clock); return true;
+    case cmd::ScreenCopy: screenCopy(state, clock); return true;
     default: break;
   }
   const std::uint8_t family = opcode & cmd::FamilyMask;
@@ -115,26 +116,6 @@ bool execute(ModuleState& state, std::uint8_t opcode) {
   return true;
 }
 
-}  // namespace
-
-bool isBusy(const ModuleState& state) { return state.bus.accessCount <= state.controller.busyUntilAccess; }
-
-std::uint8_t statusWord(const ModuleState& state) {
-  const ControllerRegisters& c = state.controller;
-  std::uint8_t status = sta::ControllerOk;
-  if (c.peekCopyError != 0) status |= sta::PeekCopyError;
-  if (blinkPhaseOn(state)) status |= sta::BlinkNormal;
-  if (!isBusy(state)) {
-    switch (c.autoMode) {
-      case AutoMode::Off: status |= sta::Ready; break;
-      // The auto reset is a command the controller takes in auto mode: STA0/STA1 say so.
-      case AutoMode::Write: status |= sta::Ready | sta::AutoWriteOk; break;
-      case AutoMode::Read: status |= sta::Ready | sta::AutoReadOk; break;
-    }
-  }
-  return status;
-}
-
 void acceptData(ModuleState& state, std::uint8_t byte) {
   ControllerRegisters& c = state.controller;
   switch (c.autoMode) {
@@ -150,18 +131,27 @@ void acceptData(ModuleState& state, std::uint8_t byte) {
   if (c.parameterCount < c.parameters.size()) ++c.parameterCount;
 }
 
-CommandResult executeCommand(ModuleState& state, std::uint8_t opcode) {
+}  // namespace
+
+WriteResult writeCycle(ModuleState& state, bool command, std::uint8_t byte, bool timeCommand, ControllerClock& clock) {
+  if (isBusy(state, clock)) return WriteResult::Busy;
   ControllerRegisters& c = state.controller;
-  if (c.autoMode != AutoMode::Off) {
-    if (opcode != cmd::AutoReset) return CommandResult::RejectedInAutoMode;
-    c.autoMode = AutoMode::Off;
-  } else if (!execute(state, opcode)) {
-    return CommandResult::Unknown;
+  if (!command) {
+    acceptData(state, byte);
+    return WriteResult::Taken;
   }
-  c.lastCommand = opcode;
+  if (c.autoMode != AutoMode::Off) {
+    if (byte != cmd::AutoReset) return WriteResult::RejectedInAutoMode;
+    c.autoMode = AutoMode::Off;
+  } else if (!execute(state, byte, clock)) {
+    return WriteResult::UnknownCommand;
+  }
+  c.lastCommand = byte;
   c.parameterCount = 0;
-  c.busyUntilAccess = state.bus.accessCount + loadWord(state.settings.busyAccesses);
-  return CommandResult::Executed;
+  const std::uint32_t busy = detail::loadWord(state.settings.busyAccesses);
+  c.busyUntilAccess = state.bus.accessCount + busy;
+  c.busyUntilNs = timeCommand && busy != 0 ? clock.now() + Nanoseconds{busy} * AccessNanoseconds : Unstamped;
+  return WriteResult::Taken;
 }
 
 void finishDataRead(ModuleState& state) {
@@ -171,4 +161,4 @@ void finishDataRead(ModuleState& state) {
   c.readLatch = ramAt(state, c.addressPointer);
 }
 
-}  // namespace t6963::detail
+}  // namespace t6963

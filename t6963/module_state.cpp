@@ -1,6 +1,8 @@
 // Power-on reset, live settings and violation texts of the module state.
 #include "t6963/module_state.h"
 
+#include <time.h>
+
 #include <cstdio>
 
 #include "t6963/atomic_word.h"
@@ -18,14 +20,16 @@ std::uint64_t nextRandom(std::uint64_t& state) {
 
 }  // namespace
 
-void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed) {
+void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed, Nanoseconds now) {
   state.controller = ControllerRegisters{};
   state.violations = Violations{};
+  state.powerOnAccess = state.bus.accessCount;
+  state.powerOnNs = now;
   if (contents == PowerOnContents::Zero) {
     state.ram.fill(0);
   } else {
     std::uint64_t generator = seed;
-    for (std::size_t i = 0; i < RamSize; i += sizeof(std::uint64_t)) {
+    for (std::size_t i = 0; i < state.ram.size(); i += sizeof(std::uint64_t)) {
       std::uint64_t word = nextRandom(generator);
       for (std::size_t b = 0; b < sizeof(std::uint64_t); ++b) {
         state.ram[i + b] = static_cast<std::uint8_t>(word);
@@ -34,6 +38,19 @@ void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed) {
     }
   }
   ++state.powerOnGeneration;
+}
+
+Nanoseconds monotonicNow() noexcept {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return Nanoseconds{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+void recordViolation(ModuleState& state, const ViolationRecord& record) {
+  Violations& v = state.violations;
+  v.recent[v.total % ViolationHistorySize] = record;
+  ++v.counts[static_cast<std::size_t>(record.kind)];
+  ++v.total;
 }
 
 void setBusyAccesses(ModuleState& state, std::uint32_t accesses) {

@@ -1,47 +1,54 @@
-// All of the virtual display module's state in one plain struct: the parallel port's
-// registers, the T6963C controller's registers, 8 KiB of display RAM, the settings a viewer
-// changes live, the protocol violations seen, and the words that keep readers tear-free.
-// It holds no pointers and is trivially copyable, so it can live in shared memory and be
-// copied whole. Behaviour lives elsewhere: the bus side in module.h, rendering in
-// renderer.h, the shared-memory segment in shared_module.h.
+// All of the virtual display module's state in one plain struct: the module's build, the
+// parallel port's registers, the T6963C controller's registers, up to 64 KiB of display RAM,
+// the settings a viewer changes live, the protocol violations seen, and the words that keep
+// readers tear-free. It holds no pointers and is trivially copyable, so it can live in shared
+// memory and be copied whole. Behaviour lives elsewhere: the bus side in module.h, the
+// controller in controller.h, rendering in renderer.h, the segment in shared_module.h.
 //
 // Field guide for readers (tests, the viewer): registers and memory are read straight from
 // a ModuleState, e.g. `state.ram[addr]`, `state.controller.addressPointer`,
-// `state.controller.displayMode`, `state.violations.counts`. Fields are grouped by who
-// writes them:
+// `state.controller.displayMode`, `state.violations.counts`, `state.build.width`. Fields
+// are grouped by who writes them:
 //   - `update`, `writer`, `readerWaiting`: the tear-free read protocol (seqlock.h);
 //   - `settings`: written live by any process, read by the bus side at each use;
-//   - `bus`: port registers and line state, written by the bus side on every access,
-//     outside the update protocol (they are single bytes and words of the port's wires);
-//   - `controller`, `violations`, `ram`, `powerOnGeneration`: changed only inside an
-//     update (seqlock.h), so a consistent copy shows them together.
+//   - `bus`: port registers, line state and the bus side's clock, written by the bus side on
+//     every access, outside the update protocol (single bytes and words);
+//   - `build`, `controller`, `violations`, `ram`, `powerOn*`: changed only inside an update
+//     (seqlock.h), so a consistent copy shows them together.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
 #include "t6963/atomic_word.h"
+#include "t6963/module_build.h"
 #include "t6963/t6963c.h"
 
 namespace t6963 {
 
-// The module carries 8 KiB of display RAM; the controller's upper address lines are not
-// connected, so every address is taken modulo RamSize.
-inline constexpr std::size_t RamSize = 0x2000;
-inline constexpr std::uint16_t RamAddressMask = RamSize - 1;
+// Time on the front end's clock: the system's monotonic clock for a port, the capture's own
+// time for a replayed capture.
+using Nanoseconds = std::int64_t;
+// A command whose time was not taken: its busy time ends by the access count alone.
+inline constexpr Nanoseconds Unstamped = std::numeric_limits<Nanoseconds>::max();
+// A port access takes about a microsecond on a real port; the module's times in accesses
+// are as many microseconds of real time.
+inline constexpr Nanoseconds AccessNanoseconds = 1000;
 
-// Default busy time after a command, in port accesses. The command is taken on the control
-// write that releases /WR; the test bench then writes control 0x00, reads and writes the
-// ECR, writes control 0x26 and 0x2E and reads the status on the sixth access after that
-// strobe. With four busy accesses its first poll already sees ready, with one access spare.
+// Default busy time after a command, in port accesses (or as many microseconds). The
+// command is taken on the control write that releases /WR; the test bench then writes
+// control 0x00, reads and writes the ECR, writes control 0x26 and 0x2E and reads the status
+// on the sixth access after that strobe. With four busy accesses its first poll already sees
+// ready, with one access spare.
 inline constexpr std::uint32_t DefaultBusyAccesses = 4;
 
-// Time base of the blink condition (STA7): the port access counter. Half a blink period
-// lasts this many accesses, about half a second at the 1 us a real port access takes.
+// Time base of the blink condition (STA7): half a blink period lasts this many port accesses
+// or as many microseconds since power-on, whichever comes first, about half a second.
 // Zero disables blinking (STA7 stays at "normal display").
 inline constexpr std::uint32_t DefaultBlinkHalfPeriodAccesses = 1U << 19;
 
@@ -73,6 +80,17 @@ struct Settings {
   std::uint32_t disconnected = 0;
 };
 
+// The bus side's clock (module.h): its latest reading, and the blink half periods passed
+// since power-on as of then, by the clock and by the access count.
+struct BusClock {
+  Nanoseconds readingNs = 0;
+  std::uint64_t readingAccess = 0;      // bus.accessCount at the reading
+  std::uint64_t nextReadingAccess = 0;  // the blink phase reads the clock anew from here
+  std::uint64_t halvesByClock = 0;
+  std::uint64_t halvesByAccesses = 0;   // good until the access count reaches:
+  std::uint64_t halvesUntilAccess = 0;
+};
+
 // The parallel port's registers as software wrote them, and the state of the bus.
 struct BusState {
   std::uint8_t dataLatch = 0x00;  // output latch of the data register
@@ -81,7 +99,9 @@ struct BusState {
   std::uint8_t ecr = t6963c::ecr::ModeSpp | t6963c::ecr::ErrorInterruptDisable | t6963c::ecr::ServiceInterrupt |
                      t6963c::ecr::FifoEmpty;
   std::uint8_t contention = 0;    // 1 while port and controller both drive the data lines
+  std::uint8_t polledSinceStrobe = 0;  // 1 once the status was read since the last byte strobed in
   std::uint64_t accessCount = 0;  // port accesses so far: the module's time base
+  BusClock clock;
 };
 
 struct ControllerRegisters {
@@ -102,7 +122,9 @@ struct ControllerRegisters {
   std::uint8_t readLatch = 0;        // what a data read cycle drives onto the lines
   std::uint8_t peekCopyError = 0;    // STA6: 1 after a peek or copy outside the graphic area
   std::uint8_t lastCommand = 0;      // last command byte taken
-  std::uint64_t busyUntilAccess = 0; // busy while bus.accessCount <= this
+  // Busy while bus.accessCount <= busyUntilAccess and the clock reads before busyUntilNs.
+  std::uint64_t busyUntilAccess = 0;
+  Nanoseconds busyUntilNs = Unstamped;
 };
 
 struct ViolationRecord {
@@ -125,12 +147,15 @@ struct alignas(64) ModuleState {
   // the middle of an update, 0 while none is.
   std::uint64_t update = 0;
   std::uint64_t powerOnGeneration = 0;  // counts power-ons since the state was created
+  std::uint64_t powerOnAccess = 0;      // bus.accessCount at the last power-on
+  Nanoseconds powerOnNs = 0;            // the clock at the last power-on
   Settings settings;
   std::uint32_t readerWaiting = 0;  // a reader asks writers to pause between updates
+  ModuleBuild build;
   BusState bus;
   ControllerRegisters controller;
   Violations violations;
-  std::array<std::uint8_t, RamSize> ram{};
+  std::array<std::uint8_t, MaxRamBytes> ram{};  // the build's ramBytes of it are connected
   std::uint64_t writer = 0;  // the process that last began an update (process_claim.h)
 };
 
@@ -140,10 +165,13 @@ static_assert(std::is_standard_layout_v<ModuleState>);
 // Power-on reset of the module: controller registers to their power-on values (display
 // off, OR mode with the internal character generator, one-line cursor, all pointers and
 // areas zero, normal mode), violations cleared, RAM filled from `seed` (Random) or zeroed,
-// powerOnGeneration counted up. The parallel port's registers and the settings belong to
-// the PC and the viewer and are kept. Not synchronised: callers that share the state wrap
-// it in a StateUpdate (seqlock.h).
-void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed);
+// powerOnGeneration counted up, the blink phase started at `now`. The build, the parallel
+// port's registers and the settings belong to the hardware, the PC and the viewer and are
+// kept. Not synchronised: callers that share the state wrap it in a StateUpdate (seqlock.h).
+void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed, Nanoseconds now);
+
+// The system's monotonic clock, as the port front ends and viewers read it.
+Nanoseconds monotonicNow() noexcept;
 
 // Live settings changes, safe while the bus side runs in another thread or process.
 void setBusyAccesses(ModuleState& state, std::uint32_t accesses);
@@ -152,11 +180,26 @@ void setDisconnected(ModuleState& state, bool disconnected);
 // Inline: the bus side asks at nearly every port access.
 inline bool isDisconnected(const ModuleState& state) { return detail::loadWord(state.settings.disconnected) != 0; }
 
-// Blink condition at the state's current access count: true in the normal-display phase.
-inline bool blinkPhaseOn(const ModuleState& state) {
+// Blink half periods passed by the time `now`, since power-on: a half period ends after
+// blinkHalfPeriodAccesses accesses or as many microseconds, whichever comes first. Zero
+// disables blinking: no half period ever passes.
+inline std::uint64_t blinkHalvesByClock(const ModuleState& state, Nanoseconds now) {
   const std::uint32_t half = detail::loadWord(state.settings.blinkHalfPeriodAccesses);
-  return half == 0 || (state.bus.accessCount / half) % 2 == 0;
+  if (half == 0 || now <= state.powerOnNs) return 0;
+  return static_cast<std::uint64_t>(now - state.powerOnNs) / (std::uint64_t{half} * AccessNanoseconds);
 }
+// Blink condition at the state's current access count and the time `now`: true in the
+// normal-display phase.
+inline bool blinkPhaseOn(const ModuleState& state, Nanoseconds now) {
+  const std::uint32_t half = detail::loadWord(state.settings.blinkHalfPeriodAccesses);
+  if (half == 0) return true;
+  const std::uint64_t byAccesses = (state.bus.accessCount - state.powerOnAccess) / half;
+  const std::uint64_t byClock = blinkHalvesByClock(state, now);
+  return (byAccesses > byClock ? byAccesses : byClock) % 2 == 0;
+}
+
+// Records a violation in the state's counts and recent history. Call inside an update.
+void recordViolation(ModuleState& state, const ViolationRecord& record);
 
 // Short English names and descriptions, for status lines and test messages.
 std::string_view violationName(ViolationKind kind);

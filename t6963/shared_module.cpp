@@ -38,8 +38,8 @@ using Segment = detail::SharedSegment;
 
 constexpr std::uint32_t SegmentMagic = 0x4B4C4344;  // "KLCD"
 // 2: the bus holder in the header; 3: the bus trace after the state; 4: the update word
-// names its holder.
-constexpr std::uint32_t LayoutVersion = 4;
+// names its holder; 5: the module's build, 64 KiB of RAM and the bus side's clock.
+constexpr std::uint32_t LayoutVersion = 5;
 constexpr std::size_t SegmentSize = sizeof(Segment);
 constexpr mode_t OwnerOnly = S_IRUSR | S_IWUSR;
 constexpr mode_t GroupOrOther = S_IRWXG | S_IRWXO;
@@ -91,7 +91,7 @@ void* mapSegment(int fd, const std::string& name) {
 
 // Makes a complete segment without a name and links it under `name`; null when another
 // process linked one there first.
-Segment* createAndPublish(const std::string& name, PowerOnContents contents) {
+Segment* createAndPublish(const std::string& name, PowerOnContents contents, const ModuleBuild& build) {
   const std::uint64_t seed = randomSeed();
   FileDescriptor unnamed(::open(ShmDirectory, O_TMPFILE | O_RDWR | O_CLOEXEC, OwnerOnly));
   if (unnamed.get() < 0) fail(errno, name, std::string("cannot create it in ") + ShmDirectory);
@@ -108,7 +108,8 @@ Segment* createAndPublish(const std::string& name, PowerOnContents contents) {
   segment->stateSize = sizeof(ModuleState);
   segment->busHolder = 0;
   ModuleState* state = new (&segment->state) ModuleState{};
-  powerOn(*state, contents, seed);
+  state->build = build;
+  powerOn(*state, contents, seed, monotonicNow());
   segment->trace.recorded = 0;  // the records are the zeroes of a new segment
   detail::atomicWord(segment->magic).store(SegmentMagic, std::memory_order_release);
 
@@ -173,11 +174,11 @@ Segment* attachExisting(const std::string& name) {
 
 std::string SharedModule::defaultName() { return "/kelvari-lcd-" + std::to_string(::geteuid()); }
 
-SharedModule SharedModule::open(const std::string& name, PowerOnContents contents) {
+SharedModule SharedModule::open(const std::string& name, PowerOnContents contents, const ModuleBuild& build) {
   checkName(name);
   for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
     if (Segment* segment = attachExisting(name)) return SharedModule(name, segment);
-    if (Segment* segment = createAndPublish(name, contents)) return SharedModule(name, segment);
+    if (Segment* segment = createAndPublish(name, contents, build)) return SharedModule(name, segment);
   }
   fail(EAGAIN, name, "created and removed by others while opening");
 }
@@ -248,7 +249,19 @@ void SharedModule::powerCycle(PowerOnContents contents) {
   const std::uint64_t seed = randomSeed();
   const StateUpdate update(segment_->state, BusUpdateBound);
   if (!update) throw std::runtime_error("display module segment " + name_ + ": power cycle refused: " + update.refusal());
-  powerOn(segment_->state, contents, seed);
+  powerOn(segment_->state, contents, seed, monotonicNow());
+}
+
+void SharedModule::rebuild(const ModuleBuild& build, PowerOnContents contents) {
+  if (busClaim_ == 0) throw std::logic_error("display module segment " + name_ + ": rebuilt without its bus claim");
+  const std::uint64_t seed = randomSeed();
+  ModuleState& state = segment_->state;
+  const StateUpdate update(state, BusUpdateBound);
+  if (!update) throw std::runtime_error("display module segment " + name_ + ": rebuild refused: " + update.refusal());
+  state.build = build;
+  state.bus = BusState{};
+  powerOn(state, contents, seed, monotonicNow());
+  detail::atomicWord(segment_->trace.recorded).store(0, std::memory_order_release);
 }
 
 ModuleState SharedModule::snapshot(std::chrono::milliseconds bound) const { return consistentCopy(segment_->state, bound); }

@@ -8,6 +8,10 @@
 // is complete, so one found empty or without its mark was left half-made by a crash: it is
 // removed and made anew.
 //
+// The module's build (module_build.h) is given when the segment is made. A driver that holds
+// the bus may rebuild the module as another build: a module swapped on the port, made as a
+// new segment would be, with the live settings kept.
+//
 // One process drives the module's bus at a time, as one program claims a parallel port:
 // claimBus() records the process in the segment and refuses a second one while the holder
 // lives, even stopped (a debugger, SIGSTOP); a holder that died is recovered. Only the
@@ -36,9 +40,10 @@ class SharedModule {
   static std::string defaultName();
 
   // Attaches to the segment `name` (a POSIX shm name: one leading '/', no other), creating
-  // it and powering the module on with `contents` when it does not exist. Throws
-  // std::system_error with a message naming the segment on any failure.
-  static SharedModule open(const std::string& name, PowerOnContents contents = PowerOnContents::Random);
+  // it as a module of `build` and powering it on with `contents` when it does not exist.
+  // Throws std::system_error with a message naming the segment on any failure.
+  static SharedModule open(const std::string& name, PowerOnContents contents = PowerOnContents::Random,
+                           const ModuleBuild& build = StandardBuild);
 
   // Attaches to the segment `name` if it exists; creates nothing. Throws as open() does.
   static std::optional<SharedModule> openExisting(const std::string& name);
@@ -61,6 +66,12 @@ class SharedModule {
   // std::system_error (EBUSY) naming the holder when another live process, or another
   // claim of this one, holds it.
   void claimBus();
+
+  // Makes the module anew as `build`: port and controller at power-on, display memory as
+  // `contents` says, violations and the bus trace cleared; the live settings stay. Only
+  // while this object holds the bus claim (claimBus()); throws std::logic_error otherwise,
+  // and std::runtime_error, changing nothing, as powerCycle() does.
+  void rebuild(const ModuleBuild& build, PowerOnContents contents);
 
   // The ring of the latest port accesses: the bus side appends, viewers copy (copyTrace).
   BusTrace& trace() noexcept;

@@ -1,7 +1,8 @@
 // Facts of the T6963C controller and of the way this system wires it to the PC parallel
-// port: register offsets, control bits with their connector pins and inversion, ECR modes,
-// status bits and opcodes. Shared by the wire protocol, the virtual display module and the
-// tests, so that no magic byte is written twice. Holds no behaviour.
+// port: register offsets, control bits with their connector pins and inversion, the
+// controller's own lines, ECR modes, status bits and opcodes. Shared by the wire protocol,
+// the virtual display module and the tests, so that no magic byte is written twice. Holds no
+// behaviour. Other modules' glass, font strap, RAM and cable are in module_build.h.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,17 @@ inline constexpr std::uint8_t Released = 0x00;                      // output di
 inline constexpr std::uint8_t StatusSelect = DirInput | Cd | Ce;    // 0x26: input, C/D high, chip enabled
 inline constexpr std::uint8_t StatusRead = StatusSelect | Rd;       // 0x2E: the same with /RD asserted
 }  // namespace ctl
+
+// The controller's control lines as the module sees them, one bit each, set while the line
+// is active: /WR, /CE and /RD low, C/D high (command or status). On this system's cable they
+// are the control register's own bits 0 to 3.
+namespace line {
+inline constexpr std::uint8_t Wr = 0x01;
+inline constexpr std::uint8_t Ce = 0x02;
+inline constexpr std::uint8_t Cd = 0x04;
+inline constexpr std::uint8_t Rd = 0x08;
+inline constexpr std::uint8_t ControlBits = 0x0F;  // the control register bits a cable can use
+}  // namespace line
 
 // ECR mode field (bits 7..5).
 namespace ecr {
@@ -134,7 +146,8 @@ inline constexpr std::uint8_t Blink = 0x08;      // combinable with Reverse or I
 inline constexpr std::uint8_t KindMask = 0x07;   // Normal, Inhibit or Reverse
 }  // namespace attr
 
-// The module: 240x64 pixels, strapped for the 6x8 font.
+// This system's own module, which the test bench drives: 240x64 pixels, strapped for the 6x8
+// font. The virtual module can be built otherwise (module_build.h).
 inline constexpr int Width = 240;
 inline constexpr int Height = 64;
 inline constexpr int FontWidth = 6;

@@ -4,21 +4,20 @@
 #include <algorithm>
 #include <cstring>
 
-#include "t6963/t6963c.h"
 
 namespace lcdview {
 
 QImage frameToImage(const t6963::Frame& frame, int scale, const LcdPalette& palette) {
   scale = std::clamp(scale, MinScale, MaxScale);
   const bool grid = scale >= GridFromScale;
-  QImage image(t6963c::Width * scale, t6963c::Height * scale, QImage::Format_RGB32);
+  QImage image(frame.width * scale, frame.height * scale, QImage::Format_RGB32);
   const auto rowBytes = static_cast<std::size_t>(image.bytesPerLine());
 
-  for (int y = 0; y < t6963c::Height; ++y) {
+  for (int y = 0; y < frame.height; ++y) {
     // Draw the first image row of this display row, copy it down, then draw the gap row.
     auto* first = reinterpret_cast<QRgb*>(image.scanLine(y * scale));
-    for (int x = 0; x < t6963c::Width; ++x) {
-      const bool on = frame.pixels[static_cast<std::size_t>(y * t6963c::Width + x)] != 0;
+    for (int x = 0; x < frame.width; ++x) {
+      const bool on = frame.pixels[static_cast<std::size_t>(y * frame.width + x)] != 0;
       QRgb* cell = first + x * scale;
       std::fill(cell, cell + scale, on ? palette.pixelOn : palette.backlight);
       if (grid) cell[scale - 1] = palette.grid;

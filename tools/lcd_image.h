@@ -1,7 +1,7 @@
 // A frame of the virtual display as a picture that looks like the LCD: each display pixel
 // is a square of scale x scale image pixels in the backlight or the dark pixel colour, and
 // from scale 3 on its last row and column are the darker gap of the pixel grid. Leaves out
-// the bezel and anything outside the 240x64 glass.
+// the bezel and anything outside the glass.
 #pragma once
 
 #include <QImage>
@@ -17,7 +17,7 @@ struct LcdPalette {
   QRgb grid;       // the gap between pixels
 };
 
-// Yellow-green backlight with near-black pixels, as on common 240x64 modules.
+// Yellow-green backlight with near-black pixels, as on common T6963C modules.
 inline constexpr LcdPalette YellowGreen{qRgb(0xA6, 0xC4, 0x3C), qRgb(0x1C, 0x26, 0x12), qRgb(0x94, 0xB0, 0x33)};
 
 inline constexpr int MinScale = 1;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "t6963/t6963c.h"
 #include "tools/lcd_image.h"
 
 namespace lcdview {
@@ -23,25 +22,27 @@ LcdWidget::LcdWidget(QWidget* parent) : QWidget(parent) {
 }
 
 void LcdWidget::showFrame(const t6963::Frame& frame) {
+  const bool resized = frame.width != frame_.width || frame.height != frame_.height;
   frame_ = frame;
   image_ = frameToImage(frame_, fittingScale());
+  if (resized) updateGeometry();
   update();
 }
 
 int LcdWidget::fittingScale() const {
-  const int byWidth = (width() - 2 * Bezel) / t6963c::Width;
-  const int byHeight = (height() - 2 * Bezel) / t6963c::Height;
+  const int byWidth = (width() - 2 * Bezel) / frame_.width;
+  const int byHeight = (height() - 2 * Bezel) / frame_.height;
   return std::clamp(std::min(byWidth, byHeight), MinScale, MaxScale);
 }
 
 QSize LcdWidget::sizeHint() const {
-  return {t6963c::Width * PreferredScale + 2 * Bezel, t6963c::Height * PreferredScale + 2 * Bezel};
+  return {frame_.width * PreferredScale + 2 * Bezel, frame_.height * PreferredScale + 2 * Bezel};
 }
 
-QSize LcdWidget::minimumSizeHint() const { return {t6963c::Width + 2 * Bezel, t6963c::Height + 2 * Bezel}; }
+QSize LcdWidget::minimumSizeHint() const { return {frame_.width + 2 * Bezel, frame_.height + 2 * Bezel}; }
 
 void LcdWidget::paintEvent(QPaintEvent*) {
-  if (image_.isNull() || image_.width() != t6963c::Width * fittingScale()) {
+  if (image_.isNull() || image_.width() != frame_.width * fittingScale()) {
     image_ = frameToImage(frame_, fittingScale());
   }
   QPainter painter(this);

@@ -37,7 +37,7 @@ QString statusText(const t6963::ModuleState& state) {
   parts << displayModeText(controller.displayMode)
         << QStringLiteral("address ") + hex(controller.addressPointer, 4)
         << QStringLiteral("cursor %1,%2").arg(controller.cursorX).arg(controller.cursorY)
-        << violationsText(state.violations);
+        << violationsText(state.violations) << QString::fromStdString(t6963::describe(state.build));
   return parts.join(QStringLiteral(" | "));
 }
 

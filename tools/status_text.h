@@ -1,6 +1,6 @@
 // The viewer's status line for one consistent copy of the module's state: display mode,
-// address pointer, cursor, violations (count and the newest), and whether the module is
-// disconnected. Plain text, no markup.
+// address pointer, cursor, violations (count and the newest), the module's build, and whether
+// the module is disconnected. Plain text, no markup.
 #pragma once
 
 #include <QString>

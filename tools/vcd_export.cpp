@@ -18,9 +18,9 @@ char identifier(std::size_t line) { return static_cast<char>('!' + line); }
 
 std::string header(const t6963::TraceCopy& trace) {
   std::string text = "$version lcdview, Kelvari's virtual T6963C display module $end\n";
-  text += "$comment bus trace: " + t6963::busLogHeader(trace) +
+  text += "$comment bus trace: " + t6963::busLogHeader(trace) + "; " + t6963::moduleHeader(trace.build) +
           ". One port access per microsecond: access n at time n. /WR /RD /CE at their pin levels (active low); "
-          "DIR 1: the port reads the data lines. $end\n";
+          "DIR 1: the port reads the data lines. The controller's lines, after the cable. $end\n";
   text += "$timescale 1 us $end\n$scope module t6963c $end\n";
   for (std::size_t line = 0; line < t6963::LineCount; ++line) {
     text += "$var wire 1 ";

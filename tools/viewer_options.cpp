@@ -102,8 +102,8 @@ int writeOneShotOutputs(const ViewerOptions& options, std::FILE* out, std::FILE*
       return 1;
     }
     const auto state = module->snapshot();
-    frame = t6963::render(state, t6963::blinkPhaseOn(state));
-    if (options.log || !options.vcdFile.isEmpty()) trace = t6963::copyTrace(module->trace());
+    frame = t6963::render(state, t6963::blinkPhaseOn(state, t6963::monotonicNow()));
+    if (options.log || !options.vcdFile.isEmpty()) trace = t6963::copyTrace(module->trace(), state.build);
   } catch (const std::exception& error) {
     std::fprintf(err, "lcdview: %s\n", error.what());
     return 1;

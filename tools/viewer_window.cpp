@@ -87,6 +87,7 @@ void ViewerWindow::refresh() {
   try {
     const auto state = module_->snapshot(FrameCopyBound);
     const bool blinkOn = (clock_.elapsed() / BlinkHalfPeriodMs) % 2 == 0;
+    build_ = state.build;
     ui_->lcdWidget->showFrame(t6963::render(state, blinkOn));
     ui_->statusLabel->setText(statusText(state));
     showControls(state);
@@ -100,7 +101,7 @@ void ViewerWindow::refreshBusLog() {
   const std::uint64_t recorded = t6963::recordedCount(module_->trace());
   if (recorded == busLogRecords_) return;
   busLogRecords_ = recorded;
-  const auto trace = t6963::copyTrace(module_->trace(), BusLogRecords);
+  const auto trace = t6963::copyTrace(module_->trace(), build_, BusLogRecords);
   const auto entries = t6963::decodeBusLog(trace);
   QStringList lines;
   for (auto entry = entries.end() - static_cast<std::ptrdiff_t>(std::min(entries.size(), BusLogEntries));

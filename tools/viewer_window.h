@@ -73,6 +73,7 @@ class ViewerWindow : public QWidget {
   QTimer busLogTimer_;
   QElapsedTimer clock_;
   std::uint64_t busLogRecords_ = 0;  // recordedCount() when the bus log was last decoded
+  t6963::ModuleBuild build_;          // the module's, as the latest frame showed it
   int stackedMinimumHeight_ = 0;      // the smallest height with the log below the glass
 };
 

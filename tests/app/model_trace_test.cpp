@@ -108,7 +108,7 @@ TEST_F(ModuleTrace, AWaitThatRanOutIsOneLogLineWithItsPollsTimeAndStatus) {
   // Paced: never more than one batch ahead of a real port's rate.
   constexpr auto batch = LcdOperations<RecordingPassThrough>::PollsPerClockCheck;
   EXPECT_LE(polls, timeout / LcdBus<RecordingPassThrough>::PollTime + batch);
-  const auto entries = t6963::decodeBusLog(t6963::copyTrace(module.trace()));
+  const auto entries = t6963::decodeBusLog(t6963::copyTrace(module.trace(), module.snapshot().build));
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].text, "data 0xA5");
   // From the first status read to the release of the lines, a microsecond per access.

@@ -24,6 +24,8 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
 
+void ignore(std::string_view) {}
+
 portlib::Settings settingsFor(const portlib_test::TestSegment& segment) {
   portlib::Settings settings;
   settings.segmentName = segment.name();
@@ -33,7 +35,7 @@ portlib::Settings settingsFor(const portlib_test::TestSegment& segment) {
 
 TEST(VirtualModuleBackend, WritesReachTheModuleInTheNamedSegment) {
   portlib_test::TestSegment segment;
-  portlib::VirtualModuleBackend backend(settingsFor(segment));
+  portlib::VirtualModuleBackend backend(settingsFor(segment), ignore);
   backend.write(t6963c::DataPort, 0xC3);
   EXPECT_EQ(backend.read(t6963c::DataPort), 0xC3);  // SPP mode: the port's own latch
 
@@ -48,26 +50,26 @@ TEST(VirtualModuleBackend, GivenSettingsAreAppliedAndUnsetOnesLeaveTheSegmentAsI
   auto settings = settingsFor(segment);
   settings.disconnected = true;
   settings.busyAccesses = 77;
-  { portlib::VirtualModuleBackend first(settings); }
+  { portlib::VirtualModuleBackend first(settings, ignore); }
 
   auto view = t6963::SharedModule::open(segment.name());
   EXPECT_TRUE(t6963::isDisconnected(view.state()));
   EXPECT_EQ(view.state().settings.busyAccesses, 77u);
 
-  { portlib::VirtualModuleBackend second(settingsFor(segment)); }
+  { portlib::VirtualModuleBackend second(settingsFor(segment), ignore); }
   EXPECT_TRUE(t6963::isDisconnected(view.state()));
   EXPECT_EQ(view.state().settings.busyAccesses, 77u);
 
   settings.disconnected = false;
   settings.busyAccesses = 0;
-  { portlib::VirtualModuleBackend third(settings); }
+  { portlib::VirtualModuleBackend third(settings, ignore); }
   EXPECT_FALSE(t6963::isDisconnected(view.state()));
   EXPECT_EQ(view.state().settings.busyAccesses, 0u);
 }
 
 TEST(VirtualModuleBackend, ASecondDriverOfTheSameModuleIsRefusedWhileTheFirstHoldsIt) {
   portlib_test::TestSegment segment;
-  auto first = std::make_unique<portlib::VirtualModuleBackend>(settingsFor(segment));
+  auto first = std::make_unique<portlib::VirtualModuleBackend>(settingsFor(segment), ignore);
   try {
     portlib::createBackend(settingsFor(segment), [](std::string_view) {});
     FAIL() << "two drivers on one module";
@@ -75,7 +77,7 @@ TEST(VirtualModuleBackend, ASecondDriverOfTheSameModuleIsRefusedWhileTheFirstHol
     EXPECT_THAT(error.what(), HasSubstr("driven by this process " + std::to_string(getpid())));
   }
   first.reset();
-  EXPECT_NO_THROW(portlib::VirtualModuleBackend second(settingsFor(segment)));
+  EXPECT_NO_THROW(portlib::VirtualModuleBackend second(settingsFor(segment), ignore));
 }
 
 TEST(VirtualModuleBackend, AttachingKeepsWhatTheModuleHeld) {
@@ -86,7 +88,7 @@ TEST(VirtualModuleBackend, AttachingKeepsWhatTheModuleHeld) {
   }
   auto settings = settingsFor(segment);
   settings.powerOn = t6963::PowerOnContents::Random;
-  portlib::VirtualModuleBackend backend(settings);
+  portlib::VirtualModuleBackend backend(settings, ignore);
   EXPECT_EQ(t6963::SharedModule::open(segment.name()).state().ram[0x1234], 0xA5);
 }
 

@@ -170,8 +170,8 @@ bool shows(const t6963::ModuleState& state, int column, int row, const std::stri
   for (const char c : text) {
     for (int y = 0; y < t6963c::FontHeight; ++y) {
       const unsigned address = font | static_cast<unsigned char>(c) << cmd::CgCodeShift | static_cast<unsigned>(y);
-      const unsigned dots = state.ram[address & t6963::RamAddressMask] & t6963c::PixelMask;
-      if (dots != (t6963::displayedByte(state, cell, row * t6963c::FontHeight + y, true) & t6963c::PixelMask)) return false;
+      const unsigned dots = state.ram[address & state.build.ramMask()] & state.build.pixelMask();
+      if (dots != t6963::displayedByte(state, cell, row * t6963c::FontHeight + y, true)) return false;
       lit |= dots;
     }
     ++cell;

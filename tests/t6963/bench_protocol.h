@@ -9,9 +9,17 @@
 #include <optional>
 #include <vector>
 
+#include "t6963/controller.h"
 #include "t6963/module.h"
 
 namespace t6963::testing {
+
+// A clock that stands at 0, the power-on time of a state powered on in a test: busy time and
+// blink follow the access count alone, whatever the machine's speed.
+inline Nanoseconds stoppedClock() noexcept { return 0; }
+struct StoppedControllerClock final : ControllerClock {
+  Nanoseconds now() noexcept override { return 0; }
+};
 
 class BenchProtocol {
  public:

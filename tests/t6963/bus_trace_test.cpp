@@ -56,18 +56,20 @@ TEST(BusDecoder, DescribesCommandBytesWithTheirParameters) {
 TEST(BusDecoder, CallsExactlyTheBytesTheControllerRefusesUnknown) {
   for (unsigned opcode = 0; opcode < 256; ++opcode) {
     ModuleState state;
-    const bool refused = detail::executeCommand(state, static_cast<std::uint8_t>(opcode)) == detail::CommandResult::Unknown;
+    state.bus.accessCount = 1;  // past the power-on instant
+    testing::StoppedControllerClock clock;
+    const bool refused = writeCycle(state, true, static_cast<std::uint8_t>(opcode), false, clock) == WriteResult::UnknownCommand;
     EXPECT_EQ(describeCommand(static_cast<std::uint8_t>(opcode), 0, 0) == "unknown command", refused) << opcode;
   }
 }
 
 class TracedModule : public ::testing::Test {
  protected:
-  TracedModule() { powerOn(state_, PowerOnContents::Zero, 0); }
+  TracedModule() { powerOn(state_, PowerOnContents::Zero, 0, 0); }
 
   ModuleState state_;
   std::unique_ptr<BusTrace> trace_ = std::make_unique<BusTrace>();
-  Module module_{state_, trace_.get()};
+  Module module_{state_, trace_.get(), testing::stoppedClock};
   BenchProtocol bench_{module_};
 };
 
@@ -82,7 +84,7 @@ TEST_F(TracedModule, EveryByteIsDecodedWithItsPollsAndViolationsWhereTheyHappene
   bench_.commandCycle(0x98);  // while busy
   bench_.statusNow();
 
-  const auto entries = decodeBusLog(copyTrace(*trace_));
+  const auto entries = decodeBusLog(copyTrace(*trace_, state_.build));
   std::vector<std::string> lines;
   for (const auto& entry : entries) lines.push_back(entry.text + " / " + std::to_string(entry.polls));
   EXPECT_THAT(lines, ::testing::ElementsAre("data 0x00 / 1", "data 0x02 / 1", "set address pointer 0x0200 / 1",
@@ -90,17 +92,17 @@ TEST_F(TracedModule, EveryByteIsDecodedWithItsPollsAndViolationsWhereTheyHappene
                                             "strobe without /CE: nothing taken, lines 0xC0 / 0",
                                             "display mode: text / 1", "byte sent while busy: command 0x98 ignored / 0",
                                             "status 0xA0: busy at every poll over 3 µs; the controller never became ready / 1"));
-  EXPECT_EQ(entries[5].access, violationAccess);
+  EXPECT_EQ(entries[5].at, violationAccess);
   EXPECT_EQ(state_.ram[0x0200], 0x21);
   EXPECT_EQ(state_.violations.total, 2u);
-  EXPECT_THAT(formatBusLog(copyTrace(*trace_)),
+  EXPECT_THAT(formatBusLog(copyTrace(*trace_, state_.build)),
               ::testing::StartsWith("accesses 1 to " + std::to_string(trace_->recorded) + ", the whole history\n"));
 }
 
 TEST_F(TracedModule, LineLevelsFollowTheStrobesAndWhoDrivesTheDataLines) {
   module_.write(DataPort, 0x5A);                      // 1: the port drives 0x5A
   bench_.statusNow();                                 // 2, 3: ECR to byte mode; 4..7: one poll
-  const auto levels = decodeLineLevels(copyTrace(*trace_));
+  const auto levels = decodeLineLevels(copyTrace(*trace_, state_.build));
   ASSERT_EQ(levels.size(), 9u);
   const auto data = [&](std::size_t step) {
     std::string text;
@@ -122,7 +124,7 @@ TEST_F(TracedModule, LineLevelsFollowTheStrobesAndWhoDrivesTheDataLines) {
 TEST_F(TracedModule, TheRingKeepsItsNewestRecordsAndSaysWhereTheyBegin) {
   constexpr std::uint64_t Extra = 1000;
   for (std::uint64_t i = 0; i < TraceCapacity + Extra; ++i) module_.write(DataPort, static_cast<std::uint8_t>(i));
-  const auto whole = copyTrace(*trace_);
+  const auto whole = copyTrace(*trace_, state_.build);
   ASSERT_EQ(whole.records.size(), TraceCapacity - 1);  // the slot after the newest is not trusted
   EXPECT_EQ(whole.firstAccess, Extra + 2);
   EXPECT_EQ(whole.records.front().value, static_cast<std::uint8_t>(Extra + 1));
@@ -131,7 +133,7 @@ TEST_F(TracedModule, TheRingKeepsItsNewestRecordsAndSaysWhereTheyBegin) {
                                      "; older accesses were overwritten");
   EXPECT_EQ(decodeLineLevels(whole)[0][static_cast<std::size_t>(Line::Wr)], Level::Unknown);
 
-  const auto newest = copyTrace(*trace_, 3);
+  const auto newest = copyTrace(*trace_, state_.build, 3);
   ASSERT_EQ(newest.records.size(), 3u);
   EXPECT_EQ(newest.firstAccess, TraceCapacity + Extra - 2);
 }
@@ -143,7 +145,7 @@ TEST_F(TracedModule, CopiesWhileTheBusSideStreamsHoldOnlyIntactRecords) {
   });
   while (recordedCount(*trace_) < TraceCapacity / 2) std::this_thread::yield();
   for (int copy = 0; copy < 20; ++copy) {
-    const auto trace = copyTrace(*trace_);
+    const auto trace = copyTrace(*trace_, state_.build);
     for (std::size_t i = 0; i < trace.records.size(); ++i) {
       ASSERT_EQ(trace.records[i].value, static_cast<std::uint8_t>(trace.firstAccess - 1 + i)) << "record " << i;
     }

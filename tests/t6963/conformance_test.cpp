@@ -73,7 +73,7 @@ void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class Conformance : public ::testing::TestWithParam<Case> {
  protected:
-  Conformance() { powerOn(state_, PowerOnContents::Zero, 0); }
+  Conformance() { powerOn(state_, PowerOnContents::Zero, 0, 0); }
 
   void run(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
@@ -124,7 +124,7 @@ class Conformance : public ::testing::TestWithParam<Case> {
   }
 
   ModuleState state_;
-  Module module_{state_};
+  Module module_{state_, nullptr, testing::stoppedClock};
   BenchProtocol bench_{module_};
   std::vector<std::uint8_t> reads_;
 };

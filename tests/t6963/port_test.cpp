@@ -25,7 +25,7 @@ std::string nameOf(const ::testing::TestParamInfo<Case>& info) {
 
 class PortTest : public ::testing::Test {
  protected:
-  PortTest() { powerOn(state_, PowerOnContents::Zero, 0); }
+  PortTest() { powerOn(state_, PowerOnContents::Zero, 0, 0); }
 
   void control(std::initializer_list<std::uint8_t> values) {
     for (std::uint8_t value : values) module_.write(ControlPort, value);
@@ -34,7 +34,7 @@ class PortTest : public ::testing::Test {
   unsigned count(ViolationKind kind) const { return state_.violations.counts[static_cast<std::size_t>(kind)]; }
 
   ModuleState state_;
-  Module module_{state_};
+  Module module_{state_, nullptr, testing::stoppedClock};
   BenchProtocol bench_{module_};
 };
 
@@ -286,7 +286,7 @@ TEST_F(PortTest, PowerOnResetsTheModuleButNotThePortOrSettings) {
   setDisconnected(state_, true);
   const std::uint64_t generation = state_.powerOnGeneration;
 
-  powerOn(state_, PowerOnContents::Zero, 0);
+  powerOn(state_, PowerOnContents::Zero, 0, 0);
 
   const ControllerRegisters fresh{};
   EXPECT_EQ(std::memcmp(&state_.controller, &fresh, sizeof fresh), 0);
@@ -303,17 +303,17 @@ TEST_F(PortTest, PowerOnRamIsRandomPerSeedOrZero) {
   ModuleState a;
   ModuleState b;
   ModuleState c;
-  powerOn(a, PowerOnContents::Random, 1);
-  powerOn(b, PowerOnContents::Random, 1);
-  powerOn(c, PowerOnContents::Random, 2);
+  powerOn(a, PowerOnContents::Random, 1, 0);
+  powerOn(b, PowerOnContents::Random, 1, 0);
+  powerOn(c, PowerOnContents::Random, 2, 0);
   EXPECT_EQ(a.ram, b.ram);
   EXPECT_NE(a.ram, c.ram);
   std::array<unsigned, 256> histogram{};
-  for (std::uint8_t byte : a.ram) ++histogram[byte];
+  for (std::size_t i = 0; i < a.build.ramBytes; ++i) ++histogram[a.ram[i]];
   const auto [least, most] = std::minmax_element(histogram.begin(), histogram.end());
   EXPECT_GT(*least, 5U) << "every byte value appears";
   EXPECT_LT(*most, 70U) << "no value dominates (32 expected)";
-  powerOn(a, PowerOnContents::Zero, 1);
+  powerOn(a, PowerOnContents::Zero, 1, 0);
   EXPECT_TRUE(std::all_of(a.ram.begin(), a.ram.end(), [](std::uint8_t byte) { return byte == 0; }));
 }
 

@@ -29,7 +29,7 @@ constexpr std::uint8_t TextAndGraphic = TextOnly | GraphicOnly;
 // The test bench's memory map: text at 0x0000 and graphics at 0x0200, 40 bytes a row.
 ModuleState scene(std::uint8_t mode, std::uint8_t display) {
   ModuleState state;
-  powerOn(state, PowerOnContents::Zero, 0);
+  powerOn(state, PowerOnContents::Zero, 0, 0);
   ControllerRegisters& c = state.controller;
   c.textHome = TextHome;
   c.textArea = Columns;
@@ -359,7 +359,7 @@ TEST(Renderer, GraphicAddressesFollowHomeAndAreaAndWrap) {
 
 TEST(Renderer, HasNoSideEffects) {
   ModuleState state;
-  powerOn(state, PowerOnContents::Random, 42);
+  powerOn(state, PowerOnContents::Random, 42, 0);
   state.controller = scene(cmd::ModeSet | cmd::ModeTextAttribute, 0x9F).controller;
   const ModuleState before = state;
   (void)render(state, false);

@@ -315,8 +315,14 @@ TEST(SharedModuleNames, DefaultNameIsPerUserAndRemovingAnAbsentNameIsFine) {
 // --- Tear-free reads ---------------------------------------------------------------------
 
 constexpr int StreamBytes = 64;
-// The last bytes of RAM: the copy reads them long after the registers at the state's start.
-constexpr unsigned StreamStart = RamSize - StreamBytes;
+// Near the end of a 64 KiB module's RAM: the copy reads them long after the registers at the
+// state's start.
+constexpr unsigned StreamStart = MaxRamBytes - 2 * StreamBytes;
+constexpr ModuleBuild FullRam = [] {
+  ModuleBuild build;
+  build.ramBytes = MaxRamBytes;
+  return build;
+}();
 
 // A writer fills the last 64 bytes of RAM with pass number k through auto write, pass after
 // pass. Every state it passes through shows k up to the address pointer and k - 1 after it.
@@ -347,7 +353,7 @@ bool consistent(const ModuleState& s, std::string& why) {
 // writer waits (boundedly) until the reader has begun and finished a copy, so every pass is
 // read while half written; the reader copies back to back all the while.
 TEST_F(SharedModuleTest, SnapshotsAreNeverTornWhileAWriterStreams) {
-  SharedModule shared = SharedModule::open(name_, PowerOnContents::Zero);
+  SharedModule shared = SharedModule::open(name_, PowerOnContents::Zero, FullRam);
   {
     Module bus(shared.state());
     BenchProtocol bench(bus);
@@ -393,16 +399,17 @@ TEST_F(SharedModuleTest, SnapshotsAreNeverTornWhileAWriterStreams) {
   writer.join();
   EXPECT_EQ(torn, 0) << "first: " << firstProblem;
   EXPECT_GE(halfWritten, Passes) << "each pass was read while half written";
-  EXPECT_EQ(shared.state().ram[RamSize - 1], static_cast<std::uint8_t>(Passes));
+  EXPECT_EQ(shared.state().ram[StreamStart + StreamBytes - 1], static_cast<std::uint8_t>(Passes));
   EXPECT_EQ(shared.state().violations.total, 0U);
 }
 
 TEST_F(SharedModuleTest, TheInvariantOfTheTornReadTestCatchesAMixedCopy) {
   ModuleState earlier;
-  powerOn(earlier, PowerOnContents::Zero, 0);
+  powerOn(earlier, PowerOnContents::Zero, 0, 0);
   earlier.controller.autoMode = AutoMode::Write;
-  std::fill(earlier.ram.end() - StreamBytes, earlier.ram.end() - StreamBytes + 10, 5);
-  std::fill(earlier.ram.end() - StreamBytes + 10, earlier.ram.end(), 4);
+  const auto stream = earlier.ram.begin() + StreamStart;
+  std::fill(stream, stream + 10, 5);
+  std::fill(stream + 10, stream + StreamBytes, 4);
   earlier.controller.addressPointer = StreamStart + 10;
   std::string why;
   ASSERT_TRUE(consistent(earlier, why)) << why;

@@ -14,10 +14,10 @@ using testing::BenchProtocol;
 
 class StatusTest : public ::testing::Test {
  protected:
-  StatusTest() { powerOn(state_, PowerOnContents::Zero, 0); }
+  StatusTest() { powerOn(state_, PowerOnContents::Zero, 0, 0); }
 
   ModuleState state_;
-  Module module_{state_};
+  Module module_{state_, nullptr, testing::stoppedClock};
   BenchProtocol bench_{module_};
 };
 
@@ -78,7 +78,7 @@ TEST_P(BlinkCondition, Sta7FollowsTheAccessCount) {
     const std::uint64_t access = state_.bus.accessCount - 1;  // the read was the access before the last
     const bool expectNormal = (access / half) % 2 == 0;
     ASSERT_EQ((status & sta::BlinkNormal) != 0, expectNormal) << "at access " << access;
-    ASSERT_EQ(blinkPhaseOn(state_), ((state_.bus.accessCount / half) % 2) == 0);
+    ASSERT_EQ(blinkPhaseOn(state_, 0), ((state_.bus.accessCount / half) % 2) == 0);
     (expectNormal ? normal : off) += 1;
     EXPECT_EQ(status & ~sta::BlinkNormal, sta::Ready | sta::ControllerOk) << "the other bits never blink";
   }
@@ -95,13 +95,13 @@ TEST_F(StatusTest, ZeroHalfPeriodNeverBlinks) {
 }
 
 TEST_F(StatusTest, DefaultBlinkPeriodIsAboutASecondOfRealPortAccesses) {
-  EXPECT_TRUE(blinkPhaseOn(state_));
+  EXPECT_TRUE(blinkPhaseOn(state_, 0));
   state_.bus.accessCount = DefaultBlinkHalfPeriodAccesses - 1;
-  EXPECT_TRUE(blinkPhaseOn(state_));
+  EXPECT_TRUE(blinkPhaseOn(state_, 0));
   state_.bus.accessCount = DefaultBlinkHalfPeriodAccesses;
-  EXPECT_FALSE(blinkPhaseOn(state_));
+  EXPECT_FALSE(blinkPhaseOn(state_, 0));
   state_.bus.accessCount = 2 * std::uint64_t{DefaultBlinkHalfPeriodAccesses};
-  EXPECT_TRUE(blinkPhaseOn(state_));
+  EXPECT_TRUE(blinkPhaseOn(state_, 0));
 }
 
 }  // namespace

@@ -95,7 +95,8 @@ TEST(StatusText, ShowsDisplayModeAddressCursorAndNoViolations) {
   state.controller.cursorX = 39;
   state.controller.cursorY = 7;
   EXPECT_EQ(lcdview::statusText(state).toStdString(),
-            "display 0x9F (graphics text cursor blink) | address 0x0200 | cursor 39,7 | violations 0");
+            "display 0x9F (graphics text cursor blink) | address 0x0200 | cursor 39,7 | violations 0 | "
+            "240x64 6x8 8K, cable WR:STROBE,CE:AUTOFD,CD:INIT,RD:SLCTIN");
 
   state.controller.displayMode = 0x90;
   state.controller.addressPointer = 0x1ABC;
