@@ -4,6 +4,20 @@
 // interprets. Shared by the reader (MBMCAF_c) and our publisher (kelvari-sensors); the
 // monitor's units are whatever it stores: the publisher stores whole degrees Celsius, RPM
 // and volts.
+//
+// What any publisher keeps to for the reader to take its block (README, "Publishing the
+// block from another program"; scripts/example-sensor-publisher.pl is an example):
+// - the POSIX object "/" + BlockName, i.e. /dev/shm/$M$B$M$5$D$: a regular file owned by
+//   the reading user (or by root and readable by that user), mode 0600 as ours is, of at
+//   least BlockSize bytes (the first BlockSize are read);
+// - a fcntl write lock over the whole file (F_WRLCK, SEEK_SET, l_start 0, l_len 0; taken
+//   with F_OFD_SETLK or F_SETLK) from before the first write until the block is removed or
+//   the publisher ends. The reader tests it at every open with F_OFD_GETLK for F_WRLCK over
+//   the whole file, taking no lock: any fcntl lock another open file holds counts, an
+//   flock(2) lock does not;
+// - rewrites in place, never shorter than BlockSize; readers take no lock and may copy a
+//   block half rewritten. At the end the name is removed while it still leads to the
+//   publisher's file, then the lock let go.
 #pragma once
 
 #include <array>

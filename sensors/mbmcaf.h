@@ -1,5 +1,5 @@
 // The sensor readout: MBMCAF_c, the reader of the hardware monitor's shared-memory block
-// (sensors/mbm_shared_data.h), and TForm2, the sensor window built from forms/mbmcaf.ui,
+// (its layout and what a publisher keeps to: sensors/mbm_shared_data.h), and TForm2, the sensor window built from forms/mbmcaf.ui,
 // whose "Update" fills its thirteen boxes and writes the sensor page through the main
 // window's display operations. Not here: the monitor itself (tools/ has our publisher).
 #pragma once
@@ -11,7 +11,11 @@
 #include "sensors/mbm_shared_data.h"
 
 // One snapshot of the block per object: the first in-range getter call copies the block,
-// later calls return that copy. While no copy has succeeded, every in-range call tries
+// later calls return that copy. A copy opens /dev/shm/$M$B$M$5$D$ read-only (through
+// OpenFileMappingA, winapi/shared_memory.cpp) and takes it only when it is a regular file
+// of this user's or root's on which another open file holds a fcntl lock (asked with
+// F_OFD_GETLK for F_WRLCK over the whole file, no lock taken), and when it has at least
+// the 165 bytes copied; anything else counts as no block. While no copy has succeeded, every in-range call tries
 // again and the getters return 0. Indices of 10 or more give the out-of-range value
 // (2147483647, or 0.0 for voltages) without touching the block. Nothing is held between
 // calls and nothing is reported.

@@ -1,13 +1,15 @@
-// The shared-memory block as our publisher owns it: the POSIX object "/" + name, readable
-// and writable by its owner only, exactly mbm::BlockSize bytes, rewritten with pwrite (no
-// mapping that another process could shrink under us). The publisher holds a write lock
-// on it (an open file description lock, fcntl F_OFD_SETLK) for as long as it runs: a
-// second publisher refuses instead of writing beside the first, and readers count a block
-// that nobody holds as left by a publisher that died. After taking the lock the name is
-// checked to lead to the object held, so a publisher racing another never writes into an
-// unlinked object; at the end the block is removed only while the name still leads to it,
-// so an ending publisher never removes a newer one's. A block that another user owns is
-// refused and left alone. Readers take no lock: a reader may copy a block half rewritten.
+// The shared-memory block as our publisher owns it (the protocol any publisher keeps to:
+// sensors/mbm_shared_data.h): the POSIX object "/" + name, by default /dev/shm/$M$B$M$5$D$,
+// mode 0600, exactly mbm::BlockSize bytes, rewritten with pwrite (no mapping that another
+// process could shrink under us). The publisher holds a write lock over the whole file
+// (fcntl F_OFD_SETLK, F_WRLCK, l_start 0, l_len 0), taken before the first write, for as
+// long as it runs: a second publisher refuses instead of writing beside the first, and
+// readers (asking with F_OFD_GETLK) count a block that nobody holds as left by a
+// publisher that died. After taking the lock the name is checked to lead to the object
+// held, so a publisher racing another never writes into an unlinked object; at the end the
+// block is removed only while the name still leads to it, so an ending publisher never
+// removes a newer one's. A block that another user owns is refused and left alone. Readers
+// take no lock: a reader may copy a block half rewritten.
 #pragma once
 
 #include <string>

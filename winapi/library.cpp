@@ -1,20 +1,22 @@
 // Stand-ins for dynamic library loading over dlopen/dlsym/dlclose. A bare file name (no
-// '/') is looked for in the running executable's folder first; when no such file is there
-// the loader's own search decides. A name with a '/' is used as given. Libraries load with
-// RTLD_NOW | RTLD_LOCAL, so every symbol a library needs is resolved when it loads and its
-// own symbols stay out of the global scope. Only handles this module gave out are accepted.
-// A library's start-up routine (LibraryStartUpName) runs once, when the library is first
-// loaded; its refusal unloads the library and fails the load. Each failure leaves one line
-// of text for GetLastLibraryErrorTextA.
+// '/') is looked for in the running executable's folder first (the folder of the file that
+// /proc/self/exe leads to, whatever links the program was started through); when no such
+// file is there the loader's own search decides, and when that folder cannot be read the
+// load fails rather than leave the search to the loader alone. A name with a '/' is used as
+// given. Libraries load with RTLD_NOW | RTLD_LOCAL, so every symbol a library needs is
+// resolved when it loads and its own symbols stay out of the global scope. Only handles this
+// module gave out are accepted. A library's start-up routine (LibraryStartUpName) runs once,
+// when the library is first loaded; its refusal unloads the library and fails the load. Each
+// failure leaves one line of text for GetLastLibraryErrorTextA.
 #include "winapi/detail.h"
 #include "winapi/fake.h"
-#include "toolkit/toolkit.h"
 #include "winapi/windows.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -73,14 +75,32 @@ bool startUp(void* handle, const std::string& path) {
   return false;
 }
 
+// The running executable's folder, as the kernel reports the executable; empty, with the
+// reason in `unreadable`, when that cannot be read (no /proc, for one).
+std::string executableFolder(std::string& unreadable) {
+  std::error_code error;
+  const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) unreadable = "/proc/self/exe: " + error.message();
+  return executable.parent_path().string();
+}
+
 // dlopen of the file the name stands for; error and lastLibraryError are set when it cannot
 // be loaded.
 void* openLibrary(const std::string& name, DWORD& error, std::string& path) {
   constexpr int Mode = RTLD_NOW | RTLD_LOCAL;
   path = name;
   bool searched = false;
-  if (name.find(PathDelim) == std::string::npos) {
-    const std::string besideExecutable = ExtractFileDir(ParamStr(0)) + PathDelim + name;
+  std::string folder;
+  if (name.find('/') == std::string::npos) {
+    std::string unreadable;
+    folder = executableFolder(unreadable);
+    if (!unreadable.empty()) {
+      error = ERROR_MOD_NOT_FOUND;
+      lastLibraryError = name + " is looked for beside the program first, but the program's folder is unknown (" +
+                         unreadable + ")";
+      return nullptr;
+    }
+    const std::string besideExecutable = folder + '/' + name;
     if (fileExists(besideExecutable)) {
       path = besideExecutable;
     } else {
@@ -92,7 +112,7 @@ void* openLibrary(const std::string& name, DWORD& error, std::string& path) {
     const char* reason = ::dlerror();
     if (searched) {
       error = ERROR_MOD_NOT_FOUND;
-      lastLibraryError = name + " is neither beside the program (" + ExtractFileDir(ParamStr(0)) +
+      lastLibraryError = name + " is neither beside the program (" + folder +
                          ") nor found by the loader's search: put it beside the program";
     } else if (!fileExists(path)) {
       error = ERROR_MOD_NOT_FOUND;

@@ -1,16 +1,22 @@
 // The sensor reader against a real block made by the test (laid out byte by byte where the
 // layout is checked): one snapshot per object, retries while no read has succeeded,
 // out-of-range indices without a read, a short block refused, whatever else another user or
-// a dead publisher leaves at the name counted as absent with the reason said once, and every
-// handle and view released after each read.
+// a dead publisher leaves at the name counted as absent with the reason said once, every
+// handle and view released after each read, and the README's example publisher read.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <memory>
+#include <regex>
+#include <thread>
 #include <vector>
 
 #include "sensors/mbmcaf.h"
@@ -166,6 +172,47 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   "is held by no running publisher"}),
     [](const auto& row) { return row.param.name; });
+
+// The README's example publisher, its command line run from the source tree as the README
+// shows it (under the test's block name): the values it names arrive; killed, it leaves a
+// block that counts as missing.
+TEST_F(Reader, ReadmeExamplePublisherIsReadWhileItRunsAndNotOnceKilled) {
+  std::ifstream readme(KELVARI_SOURCE_DIR "/README.md");
+  std::string command;
+  while (std::getline(readme, command) && !command.starts_with("scripts/example-sensor-publisher.pl ")) {}
+  ASSERT_TRUE(readme) << "README.md shows no example-sensor-publisher.pl command line";
+  auto published = [&command, slot = std::regex("(Temp|Fan|Voltage)([0-9])=(\\S+)")] {
+    MBMCAF_c reader;
+    for (std::sregex_iterator value(command.begin(), command.end(), slot), end; value != end; ++value) {
+      const auto index = static_cast<std::uint8_t>(std::stoi((*value)[2]));
+      const double got = (*value)[1] == "Temp" ? reader.GetTemperature(index)
+                         : (*value)[1] == "Fan" ? reader.GetFanSpeed(index) : reader.GetVoltage(index);
+      if (got != std::stod((*value)[3])) return false;
+    }
+    return true;
+  };
+  ASSERT_FALSE(published()) << "the example's values cannot be told from a missing block";
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string run = "cd '" KELVARI_SOURCE_DIR "' && exec " + command + " --block '" + block_->name() + "'";
+    execl("/bin/sh", "sh", "-c", run.c_str(), nullptr);
+    _exit(127);
+  }
+  {
+    struct Killed {
+      pid_t pid;
+      ~Killed() { kill(pid, SIGKILL), waitpid(pid, nullptr, 0); }
+    } publisher{pid};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!published() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(published()) << command;
+  }
+  EXPECT_EQ(access(("/dev/shm" + block_->name()).c_str(), F_OK), 0) << "the killed publisher's block is left";
+  EXPECT_FALSE(published());
+}
 
 TEST(SharedMemoryStandIns, RejectWriteAccessUnknownHandlesAndViews) {
   winapi::fake::reset();

@@ -1,11 +1,16 @@
-// The library stand-ins: where LoadLibraryA finds a library, a start-up routine's refusal,
-// GetProcAddress, FreeLibrary with reference counts and injected failures, the failure texts
-// and the counters tests read.
+// The library stand-ins: where LoadLibraryA finds a library (the program's folder compared
+// with the toolkit's ParamStr; a folder that cannot be read, in a private mount namespace
+// without /proc, as root), a start-up routine's refusal, GetProcAddress, FreeLibrary with
+// reference counts and injected failures, the failure texts and the counters tests read.
 #include "winapi/fake.h"
 #include "toolkit/toolkit.h"
 #include "winapi/windows.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 
@@ -156,6 +161,26 @@ TEST_F(LibraryTest, FailuresLeaveTheirReasonAndTheNextLoadClearsIt) {
   char tooSmall[4] = "abc";
   EXPECT_EQ(GetLastLibraryErrorTextA(tooSmall, sizeof tooSmall), LastLibraryErrorText().size() + 1);
   EXPECT_STREQ(tooSmall, "abc");
+}
+
+TEST_F(LibraryTest, BareNameFailsWithTheReasonWhileTheProgramsFolderCannotBeRead) {
+  if (geteuid() != 0) GTEST_SKIP() << "hiding /proc needs root, for a private mount namespace";
+  const pid_t child = fork();
+  if (child == 0) {
+    const bool hidden = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                        mount("tmpfs", "/proc", "tmpfs", 0, nullptr) == 0;
+    if (!hidden) _exit(2);
+    const std::string reason = "winapi_search_probe.so is looked for beside the program first, but the program's "
+                               "folder is unknown (/proc/self/exe: No such file or directory)";
+    const bool refused = LoadLibraryA("winapi_search_probe.so") == nullptr && GetLastError() == ERROR_MOD_NOT_FOUND &&
+                         LastLibraryErrorText() == reason;
+    if (!refused) std::fprintf(stderr, "not refused as expected: %s\n", LastLibraryErrorText().c_str());
+    _exit(refused ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot mount over /proc here";
+  EXPECT_EQ(status, 0) << "the refusal's text is on standard error above";
 }
 
 TEST_F(LibraryTest, EveryLoadNeedsItsOwnFree) {
