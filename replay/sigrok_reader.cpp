@@ -18,6 +18,7 @@ namespace replay {
 namespace {
 
 constexpr std::size_t ChunkBytes = std::size_t{1} << 20;
+constexpr unsigned MaxUnitBytes = 8;
 
 std::vector<ChannelInfo> logicChannels(sigrok::Device& device) {
   std::vector<ChannelInfo> channels;
@@ -64,7 +65,7 @@ class LogicFeed {
   // The number of samples, after the sink's end.
   std::uint64_t finish() {
     if (error_) std::rethrow_exception(error_);
-    if (!scanner_) begin(1);
+    if (!scanner_) begin(MaxUnitBytes);  // no samples: any unit holds the channels
     sink_.end(scanner_->samples());
     return scanner_->samples();
   }
@@ -220,15 +221,21 @@ ReadResult SigrokReader::readTruncatedSession(const std::string& path, ChangeSin
   std::string captureFile;  // empty until the metadata is read
   unsigned unitSize = 1;
   unsigned nextChunk = 1;
-  std::vector<std::uint8_t> block(ChunkBytes);
+  // The member's data as far as it can be inflated (a cut member: up to the cut).
+  const auto forEachBlock = [&](const auto& take) {
+    const void* data = nullptr;
+    std::size_t size = 0;
+    la_int64_t offset = 0;
+    while (!feed.failed() && archive_read_data_block(zip.get(), &data, &size, &offset) == ARCHIVE_OK) {
+      take(static_cast<const std::uint8_t*>(data), size);
+    }
+  };
   archive_entry* entry = nullptr;
   while (!feed.failed() && archive_read_next_header(zip.get(), &entry) == ARCHIVE_OK) {
     const std::string name = archive_entry_pathname(entry);
     if (name == "metadata") {
       std::string text;
-      for (la_ssize_t got; (got = archive_read_data(zip.get(), block.data(), block.size())) > 0;) {
-        text.append(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(got));
-      }
+      forEachBlock([&](const std::uint8_t* data, std::size_t size) { text.append(reinterpret_cast<const char*>(data), size); });
       Glib::KeyFile metadata;
       try {
         metadata.load_from_data(text);
@@ -248,9 +255,7 @@ ReadResult SigrokReader::readTruncatedSession(const std::string& path, ChangeSin
         throw CaptureError(path + ": the session file's metadata cannot be read: " + error.what());
       }
     } else if (!captureFile.empty() && (name == captureFile || name == captureFile + "-" + std::to_string(nextChunk))) {
-      for (la_ssize_t got; !feed.failed() && (got = archive_read_data(zip.get(), block.data(), block.size())) > 0;) {
-        feed.samples(block.data(), static_cast<std::size_t>(got), unitSize);
-      }
+      forEachBlock([&](const std::uint8_t* data, std::size_t size) { feed.samples(data, size, unitSize); });
       ++nextChunk;
     }
   }
