@@ -89,7 +89,9 @@ class LogicFeed {
 // A zip's end-of-central-directory record stands in its last 65,557 bytes.
 bool hasZipEndRecord(const std::string& path) {
   std::ifstream file(path, std::ios::binary | std::ios::ate);
-  const auto size = static_cast<std::size_t>(file.tellg());
+  const auto end = file.tellg();
+  if (end < 0) return false;
+  const auto size = static_cast<std::size_t>(end);
   const std::size_t tail = std::min<std::size_t>(size, 65'557);
   std::string bytes(tail, '\0');
   file.seekg(static_cast<std::streamoff>(size - tail));
