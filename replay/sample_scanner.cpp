@@ -39,6 +39,7 @@ SampleScanner::SampleScanner(const ChannelSelection& selection, unsigned unitSiz
   if (unitSize < 1 || unitSize > 8) {
     throw CaptureError("samples of " + std::to_string(unitSize) + " bytes: at most 64 logic channels are read");
   }
+  if (selection.size() > MaxSelectedChannels) throw CaptureError("more than 64 channels selected");
   for (unsigned k = 0; k < selection.size(); ++k) {
     if (!selection[k]) continue;
     if (*selection[k] >= unitSize * 8) {

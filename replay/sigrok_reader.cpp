@@ -7,7 +7,6 @@
 #include <archive_entry.h>
 #include <libsigrokcxx/libsigrokcxx.hpp>
 
-#include <array>
 #include <exception>
 #include <fstream>
 #include <vector>

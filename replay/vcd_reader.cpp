@@ -165,6 +165,7 @@ class VcdReader {
     for (const auto& variable : variables_) {
       if (variable.channel) channelVariables.push_back(&variable);
     }
+    if (selection.size() > MaxSelectedChannels) throw CaptureError("more than 64 channels selected");
     for (unsigned k = 0; k < selection.size(); ++k) {
       if (!selection[k] || *selection[k] >= channelVariables.size()) continue;
       bits_[channelVariables[*selection[k]]->id] |= std::uint64_t{1} << k;
