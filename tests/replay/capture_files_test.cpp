@@ -63,6 +63,8 @@ struct BadInputRow {
   std::function<std::vector<std::string>(const std::string& dir)> arguments;
   const char* message;
 };
+// Cases print by name: test names stay the same between builds.
+void PrintTo(const BadInputRow& row, std::ostream* out) { *out << row.name; }
 
 class ReplayBadInput : public ::testing::TestWithParam<BadInputRow> {};
 

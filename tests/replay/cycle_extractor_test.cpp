@@ -42,6 +42,8 @@ struct ExtractorRow {
   std::vector<Step> steps;
   const char* log;  // the lines before the summary
 };
+// Cases print by name: test names stay the same between builds.
+void PrintTo(const ExtractorRow& row, std::ostream* out) { *out << row.name; }
 
 class Extractor : public ::testing::TestWithParam<ExtractorRow> {};
 

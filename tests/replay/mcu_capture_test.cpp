@@ -26,6 +26,8 @@ struct McuRow {
   std::vector<TimingRule> unmeasurable;  // as the file's rate resolves
   bool dataHoldReported;                 // 20 ns after the end is one sample at 24 MHz: 41.67 ns
 };
+// Cases print by name: test names stay the same between builds.
+void PrintTo(const McuRow& row, std::ostream* out) { *out << row.name; }
 
 class McuCapture : public ::testing::TestWithParam<McuRow> {
  protected:
