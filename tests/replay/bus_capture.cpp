@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 
 #include "replay/cycle_extractor.h"
 
@@ -127,17 +128,8 @@ void writeVcd(const std::string& path, const Capture& capture,
   file << stamp(capture.samples - 1);
 }
 
-void writeSession(const std::string& path, const Capture& capture,
-                  const std::array<std::string, replay::BusLineCount>& names) {
-  const auto context = sigrok::Context::create();
-  const auto device = context->create_user_device("Kelvari", "replay test capture", "1");
-  for (std::size_t k = 0; k < names.size(); ++k) {
-    device->add_channel(static_cast<unsigned>(k), sigrok::ChannelType::LOGIC, names[k]);
-  }
-  const auto output = context->output_formats()["srzip"]->create_output(path, device);
-  output->receive(context->create_header_packet(Glib::TimeVal(0, 0)));
-  output->receive(context->create_meta_packet(
-      {{sigrok::ConfigKey::SAMPLERATE, Glib::Variant<guint64>::create(capture.rate)}}));
+// The capture as dense 16-bit samples, a block at a time.
+void forEachBlock(const Capture& capture, const std::function<void(const std::uint16_t*, std::size_t)>& take) {
   std::vector<std::uint16_t> block(SessionChunkSamples);
   std::size_t next = 0;
   std::uint16_t word = 0;
@@ -149,9 +141,33 @@ void writeSession(const std::string& path, const Capture& capture,
       }
       block[i] = word;
     }
-    output->receive(context->create_logic_packet(block.data(), count * sizeof(std::uint16_t), sizeof(std::uint16_t)));
+    take(block.data(), count);
   }
+}
+
+void writeSession(const std::string& path, const Capture& capture,
+                  const std::array<std::string, replay::BusLineCount>& names) {
+  const auto context = sigrok::Context::create();
+  const auto device = context->create_user_device("Kelvari", "replay test capture", "1");
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    device->add_channel(static_cast<unsigned>(k), sigrok::ChannelType::LOGIC, names[k]);
+  }
+  const auto output = context->output_formats()["srzip"]->create_output(path, device);
+  output->receive(context->create_header_packet(Glib::TimeVal(0, 0)));
+  output->receive(context->create_meta_packet(
+      {{sigrok::ConfigKey::SAMPLERATE, Glib::Variant<guint64>::create(capture.rate)}}));
+  forEachBlock(capture, [&](const std::uint16_t* samples, std::size_t count) {
+    output->receive(context->create_logic_packet(const_cast<std::uint16_t*>(samples), count * sizeof(std::uint16_t),
+                                                 sizeof(std::uint16_t)));
+  });
   output->receive(context->create_end_packet());
+}
+
+void writeBinary(const std::string& path, const Capture& capture) {
+  std::ofstream file(path, std::ios::binary);
+  forEachBlock(capture, [&](const std::uint16_t* samples, std::size_t count) {
+    file.write(reinterpret_cast<const char*>(samples), static_cast<std::streamsize>(count * sizeof(std::uint16_t)));
+  });
 }
 
 Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds) {

@@ -85,6 +85,8 @@ void writeVcd(const std::string& path, const Capture& capture,
               const std::array<std::string, replay::BusLineCount>& names = AnalyserNames);
 void writeSession(const std::string& path, const Capture& capture,
                   const std::array<std::string, replay::BusLineCount>& names = AnalyserNames);
+// Raw 16-bit little-endian samples, as `-I binary:numchannels=16` reads them.
+void writeBinary(const std::string& path, const Capture& capture);
 
 struct Run {
   int exitCode = -1;  // -1: did not finish in time, or crashed

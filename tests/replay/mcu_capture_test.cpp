@@ -1,6 +1,6 @@
 // Captures of a microcontroller driving the bus, at 24 MHz and 100 MHz, read back as a
-// sigrok session file, as VCD and as sigrok-cli's CSV: every byte at its time, each planted
-// fault reported where its short interval ends, and nothing else.
+// sigrok session file, as VCD, as sigrok-cli's CSV and as raw binary: every byte at its
+// time, each planted fault reported where its short interval ends, and nothing else.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ using replay::TimingRule;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-enum class FileKind { Session, Vcd, Csv };
+enum class FileKind { Session, Vcd, Csv, Binary };
 
 struct McuRow {
   const char* name;
@@ -57,6 +57,14 @@ class McuCapture : public ::testing::TestWithParam<McuRow> {
         const std::string vcd = dir_.filePath("bus.vcd").toStdString();
         writeVcd(vcd, capture);
         return replayFile(vcd);
+      }
+      case FileKind::Binary: {
+        // Channels named by their numbers: mapped by index.
+        const std::string binary = dir_.filePath("bus.bin").toStdString();
+        writeBinary(binary, capture);
+        replay::ReadOptions options;
+        options.format = replay::parseInputFormat("binary:numchannels=16:samplerate=" + std::to_string(capture.rate));
+        return replayFile(binary, options, "D0=0,D1=1,D2=2,D3=3,D4=4,D5=5,D6=6,D7=7,CD=8,WR=9,RD=10,CE=11");
       }
       case FileKind::Csv: {
         const std::string csv = dir_.filePath("bus.csv").toStdString();
@@ -127,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
         McuRow{"Vcd24MHz", 24'000'000, FileKind::Vcd, {}, false},
         McuRow{"Vcd100MHz", 100'000'000, FileKind::Vcd, {}, true},
         McuRow{"Csv24MHz", 24'000'000, FileKind::Csv, {TimingRule::CdHold, TimingRule::DataHold}, false},
-        McuRow{"Csv100MHz", 100'000'000, FileKind::Csv, {}, true}),
+        McuRow{"Csv100MHz", 100'000'000, FileKind::Csv, {}, true},
+        McuRow{"Binary24MHz", 24'000'000, FileKind::Binary, {TimingRule::CdHold, TimingRule::DataHold}, false}),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace
