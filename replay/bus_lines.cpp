@@ -20,9 +20,11 @@ std::string upper(std::string_view text) {
 }
 
 // `base`, "/base", "Nbase" or "base#" (the name already upper case).
-bool isStrobe(const std::string& name, std::string_view base) {
-  return name == base || name == "/" + std::string(base) || name == "N" + std::string(base) ||
-         name == std::string(base) + "#";
+bool isStrobe(std::string_view name, std::string_view base) {
+  if (name == base) return true;
+  if (name.size() != base.size() + 1) return false;
+  return ((name.front() == '/' || name.front() == 'N') && name.substr(1) == base) ||
+         (name.back() == '#' && name.substr(0, base.size()) == base);
 }
 
 std::vector<std::string> split(std::string_view text, char separator) {
@@ -53,9 +55,9 @@ const char* busLineName(BusLine line) { return Names[static_cast<std::size_t>(li
 
 std::optional<BusLine> busLineForName(std::string_view text) {
   const std::string name = upper(text);
-  for (unsigned bitNumber = 0; bitNumber < 8; ++bitNumber) {
-    const std::string digit = std::to_string(bitNumber);
-    if (name == "D" + digit || name == "DB" + digit) return static_cast<BusLine>(bitNumber);
+  if (name.starts_with('D')) {
+    const std::string_view digit = std::string_view(name).substr(name.starts_with("DB") ? 2 : 1);
+    if (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '7') return static_cast<BusLine>(digit[0] - '0');
   }
   if (isStrobe(name, "WR")) return BusLine::Wr;
   if (isStrobe(name, "RD")) return BusLine::Rd;

@@ -108,24 +108,24 @@ void writeVcd(const std::string& path, const Capture& capture,
   if (unitNs != 1 && unitNs != 10 && unitNs != 100) unitNs = 1;
   const bool exact = unitNs * capture.rate == Billion;
   const auto stamp = [&](std::uint64_t sample) {
-    return "#" + std::to_string(exact ? sample : static_cast<std::uint64_t>(nanosecondsAt(sample, capture.rate))) + "\n";
+    return std::to_string(exact ? sample : static_cast<std::uint64_t>(nanosecondsAt(sample, capture.rate)));
   };
   const auto id = [](std::size_t k) { return static_cast<char>('!' + k); };
   std::ofstream file(path);
   file << "$timescale " << unitNs << " ns $end\n$scope module bus $end\n";
   for (std::size_t k = 0; k < names.size(); ++k) file << "$var wire 1 " << id(k) << ' ' << names[k] << " $end\n";
   file << "$upscope $end\n$enddefinitions $end\n";
-  std::uint16_t previous = 0;
+  unsigned previous = 0;
   for (std::size_t i = 0; i < capture.changes.size(); ++i) {
-    const std::uint16_t word = channelWord(capture.changes[i].levels);
-    file << stamp(capture.changes[i].sample) << (i == 0 ? "$dumpvars\n" : "");
+    const unsigned word = channelWord(capture.changes[i].levels);
+    file << '#' << stamp(capture.changes[i].sample) << (i == 0 ? "\n$dumpvars\n" : "\n");
     for (std::size_t k = 0; k < names.size(); ++k) {
       if (i == 0 || ((word ^ previous) >> k & 1U) != 0) file << ((word >> k & 1U) != 0 ? '1' : '0') << id(k) << '\n';
     }
     if (i == 0) file << "$end\n";
     previous = word;
   }
-  file << stamp(capture.samples - 1);
+  file << '#' << stamp(capture.samples - 1) << '\n';
 }
 
 // The capture as dense 16-bit samples, a block at a time.
