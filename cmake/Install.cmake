@@ -5,7 +5,7 @@
 # to the program without a ".dll" file in the shared bin folder. lcdview, kelvari-sensors and
 # the launcher kelvari-bench (test bench, viewer and publisher together) go into bin; the
 # desktop entry starts the launcher. kelvari-port goes into bin and the library it preloads
-# into the program folder, where it looks for it. Tests, test libraries and benchmarks are
+# into the program folder, where it looks for it. kelvari-replay goes into bin. Tests, test libraries and benchmarks are
 # not installed.
 include(GNUInstallDirs)
 set(KELVARI_PROGRAM_DIR ${CMAKE_INSTALL_LIBEXECDIR}/kelvari)
@@ -13,7 +13,7 @@ set(KELVARI_PROGRAM_DIR ${CMAKE_INSTALL_LIBEXECDIR}/kelvari)
 install(TARGETS kelvari DLPortIO kelvari-port-shim
         RUNTIME DESTINATION ${KELVARI_PROGRAM_DIR}
         LIBRARY DESTINATION ${KELVARI_PROGRAM_DIR})
-install(TARGETS lcdview kelvari-sensors kelvari-port RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS lcdview kelvari-sensors kelvari-port kelvari-replay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 file(RELATIVE_PATH program_from_bin /${CMAKE_INSTALL_BINDIR} /${KELVARI_PROGRAM_DIR}/kelvari)
 file(CREATE_LINK ${program_from_bin} ${CMAKE_BINARY_DIR}/kelvari-link SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/kelvari-link DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME kelvari)
@@ -33,10 +33,13 @@ set(CPACK_PACKAGE_DESCRIPTION
     "The test bench kelvari drives a T6963C graphic LCD wired to the PC parallel port, or a\
  virtual display module in its place; lcdview shows the virtual module live,\
  kelvari-sensors publishes this machine's hardware monitors for the sensor page, and\
- kelvari-port runs other display drivers (lcd4linux, LCDd) on the virtual module.")
+ kelvari-port runs other display drivers (lcd4linux, LCDd) on the virtual module, and\
+ kelvari-replay reads a logic analyser's capture of a T6963C bus through libsigrok.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+# The shared libraries the programs link (Qt 6, libsensors, libsigrokcxx with glibmm, libarchive)
+# become dependencies through dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The forms are laid out for Liberation Sans 8 pt; with another font their labels clip.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")

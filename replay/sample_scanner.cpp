@@ -1,0 +1,127 @@
+// Level changes from dense sample blocks.
+#include "replay/sample_scanner.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+
+namespace replay {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "samples are read as little-endian words");
+
+constexpr std::size_t BlockBytes = 64;
+
+std::uint64_t load64(const std::uint8_t* data) {
+  std::uint64_t word;
+  std::memcpy(&word, data, sizeof word);
+  return word;
+}
+
+// `value` repeated in every Word-sized lane of 64 bits.
+template <typename Word>
+constexpr std::uint64_t lanes(std::uint64_t value) {
+  return value * (~std::uint64_t{0} / static_cast<std::uint64_t>(static_cast<Word>(~Word{0})));
+}
+
+// None of the 64 bytes at `data` differs from `pattern` in a bit of `mask`.
+bool blockUnchanged(const std::uint8_t* data, std::uint64_t pattern, std::uint64_t mask) {
+  std::uint64_t differences = 0;
+  for (std::size_t offset = 0; offset < BlockBytes; offset += 8) differences |= load64(data + offset) ^ pattern;
+  return (differences & mask) == 0;
+}
+
+}  // namespace
+
+SampleScanner::SampleScanner(const ChannelSelection& selection, unsigned unitSize, ChangeSink& sink)
+    : sink_(sink), unitSize_(unitSize) {
+  if (unitSize < 1 || unitSize > 8) {
+    throw CaptureError("samples of " + std::to_string(unitSize) + " bytes: at most 64 logic channels are read");
+  }
+  if (selection.size() > MaxSelectedChannels) throw CaptureError("more than 64 channels selected");
+  for (unsigned k = 0; k < selection.size(); ++k) {
+    if (!selection[k]) continue;
+    if (*selection[k] >= unitSize * 8) {
+      throw CaptureError("channel " + std::to_string(*selection[k]) + " is not in the samples (" +
+                         std::to_string(unitSize * 8) + " channels)");
+    }
+    channels_.emplace_back(k, *selection[k]);
+    mask_ |= std::uint64_t{1} << *selection[k];
+  }
+}
+
+void SampleScanner::emit(std::uint64_t sample, std::uint64_t word) {
+  Levels levels;
+  for (const auto& [levelBit, unitBit] : channels_) levels.high |= (word >> unitBit & 1U) << levelBit;
+  sink_.change(sample, levels);
+}
+
+void SampleScanner::scan(const std::uint8_t* data, std::size_t bytes) {
+  if (partialBytes_ > 0) {
+    const std::size_t taken = std::min(bytes, unitSize_ - partialBytes_);
+    std::memcpy(partial_.data() + partialBytes_, data, taken);
+    partialBytes_ += taken;
+    data += taken;
+    bytes -= taken;
+    if (partialBytes_ < unitSize_) return;
+    partialBytes_ = 0;
+    scanUnits(partial_.data(), 1);
+  }
+  const std::size_t count = bytes / unitSize_;
+  switch (unitSize_) {
+    case 1: scanWords<std::uint8_t>(data, count); break;
+    case 2: scanWords<std::uint16_t>(data, count); break;
+    case 4: scanWords<std::uint32_t>(data, count); break;
+    case 8: scanWords<std::uint64_t>(data, count); break;
+    default: scanUnits(data, count); break;
+  }
+  partialBytes_ = bytes - count * unitSize_;
+  std::memcpy(partial_.data(), data + count * unitSize_, partialBytes_);
+}
+
+template <typename Word>
+void SampleScanner::scanWords(const std::uint8_t* data, std::size_t count) {
+  constexpr std::size_t PerBlock = BlockBytes / sizeof(Word);
+  const auto mask = static_cast<Word>(mask_);
+  const std::uint64_t maskLanes = lanes<Word>(mask);
+  std::size_t i = 0;
+  if (samples_ == 0 && count > 0) {
+    Word first;
+    std::memcpy(&first, data, sizeof first);
+    previous_ = first & mask;
+    emit(0, previous_);
+  }
+  auto previous = static_cast<Word>(previous_);
+  while (i < count) {
+    const std::uint64_t pattern = lanes<Word>(previous);
+    while (i + PerBlock <= count && blockUnchanged(data + i * sizeof(Word), pattern, maskLanes)) i += PerBlock;
+    const std::size_t stop = std::min(count, i + PerBlock);
+    for (; i < stop; ++i) {
+      Word word;
+      std::memcpy(&word, data + i * sizeof(Word), sizeof word);
+      word &= mask;
+      if (word != previous) {
+        previous = word;
+        emit(samples_ + i, word);
+      }
+    }
+  }
+  previous_ = previous;
+  samples_ += count;
+}
+
+void SampleScanner::scanUnits(const std::uint8_t* data, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, data + i * unitSize_, unitSize_);
+    word &= mask_;
+    if (samples_ + i == 0 || word != previous_) {
+      previous_ = word;
+      emit(samples_ + i, word);
+    }
+  }
+  samples_ += count;
+}
+
+}  // namespace replay

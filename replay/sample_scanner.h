@@ -1,0 +1,42 @@
+// Level changes from dense sample blocks (libsigrok's logic packets): each sample is a unit
+// of 1 to 8 bytes, little endian, channel n at bit n. Unchanged runs are skipped 64 bytes at
+// a time by comparing whole words against the last sample's selected bits; only samples
+// that change a selected channel are looked at one by one. Leaves out units wider than 8
+// bytes (more than 64 channels).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "replay/capture.h"
+
+namespace replay {
+
+class SampleScanner {
+ public:
+  // Throws CaptureError for a unit size outside 1..8 or a selected channel beyond the unit.
+  SampleScanner(const ChannelSelection& selection, unsigned unitSize, ChangeSink& sink);
+
+  // The next bytes of the capture; a unit split between two calls is joined.
+  void scan(const std::uint8_t* data, std::size_t bytes);
+  std::uint64_t samples() const { return samples_; }
+
+ private:
+  template <typename Word>
+  void scanWords(const std::uint8_t* data, std::size_t count);
+  void scanUnits(const std::uint8_t* data, std::size_t count);
+  void emit(std::uint64_t sample, std::uint64_t word);
+
+  ChangeSink& sink_;
+  unsigned unitSize_;
+  std::uint64_t mask_ = 0;                               // the selected channels' bits in a unit
+  std::vector<std::pair<unsigned, unsigned>> channels_;  // (bit in the levels, bit in the unit)
+  std::uint64_t previous_ = 0;                           // the last sample's selected bits
+  std::uint64_t samples_ = 0;
+  std::array<std::uint8_t, 8> partial_{};
+  std::size_t partialBytes_ = 0;
+};
+
+}  // namespace replay

@@ -1,0 +1,306 @@
+// kelvari-replay on files: its output for a session file, bad input refused with one line,
+// a session file cut short, a VCD whose clock jumps by hours, and the VCD that Kelvari's own
+// lcdview writes, whose bytes must come out as the module's bus log has them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "t6963/bus_decoder.h"
+#include "t6963/module.h"
+#include "t6963/shared_module.h"
+#include "t6963/t6963c.h"
+#include "tests/portlib/test_segment.h"
+#include "tests/replay/bus_capture.h"
+#include "tests/t6963/bench_protocol.h"
+
+namespace replay_test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// Data, data, command at 24 MHz.
+McuBus threeBytes() {
+  McuBus bus(24'000'000);
+  bus.write(false, 0x00);
+  bus.write(false, 0x02);
+  bus.write(true, 0x24, Fault::ShortWrPulse);
+  return bus;
+}
+
+TEST(ReplayProgram, PrintsEachCycleAndFindingTimeFirstThenTheSummary) {
+  QTemporaryDir dir;
+  const std::string file = dir.filePath("bus.sr").toStdString();
+  auto bus = threeBytes();
+  writeSession(file, bus.finish());
+  const auto run = runReplay({file});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_THAT(run.err, IsEmpty());
+  // Bytes end 1.5 µs + 166.67 + 125 ns in (delays round up to whole samples), then every
+  // 2.29 µs (2,000 + 166.67 + 125 ns).
+  EXPECT_EQ(run.out,
+            "note: at 24 MHz, C/D hold times under 41.67 ns cannot be measured\n"
+            "note: at 24 MHz, data hold times under 41.67 ns cannot be measured\n"
+            "1.79  write  data     0x00\n"
+            "4.08  write  data     0x02\n"
+            "6.29  write  command  0x24\n"
+            "6.29  VIOLATION  /WR pulse width 41.67 ns, needs >= 80 ns\n"
+            "capture: 224 samples, 9.33 µs at 24 MHz\n"
+            "bytes: 3 written (2 data, 1 commands), 0 read (0 status, 0 data), 0 with x or z lines; /CE released 1 times\n"
+            "violations: 1 (pulse width 1)\n");
+}
+
+struct BadInputRow {
+  const char* name;
+  std::function<std::vector<std::string>(const std::string& dir)> arguments;
+  const char* message;
+};
+// Cases print by name: test names stay the same between builds.
+void PrintTo(const BadInputRow& row, std::ostream* out) { *out << row.name; }
+
+class ReplayBadInput : public ::testing::TestWithParam<BadInputRow> {};
+
+TEST_P(ReplayBadInput, GetsOneClearLineAndExitStatusOne) {
+  QTemporaryDir dir;
+  const auto run = runReplay(GetParam().arguments(dir.path().toStdString()));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_THAT(run.out, IsEmpty());
+  EXPECT_THAT(run.err, StartsWith("kelvari-replay: "));
+  EXPECT_THAT(run.err, HasSubstr(GetParam().message));
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+}
+
+std::string file(const std::string& dir, const char* name, const std::string& text) {
+  writeText(dir + "/" + name, text);
+  return dir + "/" + name;
+}
+
+// A mono 16-bit WAV of 100 samples at 8 kHz: an analog capture.
+std::string wave(const std::string& dir) {
+  std::string bytes = "RIFF";
+  const auto word = [&](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>(value >> (8 * i) & 0xFF);
+  };
+  word(36 + 200, 4);
+  bytes += "WAVEfmt ";
+  word(16, 4), word(1, 2), word(1, 2), word(8000, 4), word(16000, 4), word(2, 2), word(16, 2);
+  bytes += "data";
+  word(200, 4);
+  bytes += std::string(200, '\0');
+  return file(dir, "tone.wav", bytes);
+}
+
+std::string sessionWith(const std::string& dir, std::array<std::string, replay::BusLineCount> names) {
+  auto bus = threeBytes();
+  writeSession(dir + "/named.sr", bus.finish(), names);
+  return dir + "/named.sr";
+}
+
+const std::string VcdHeader = "$timescale 1 us $end\n$var wire 1 ! D0 $end\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ReplayBadInput,
+    ::testing::Values(
+        BadInputRow{"Missing", [](const std::string& dir) { return std::vector<std::string>{dir + "/none.sr"}; },
+                    "cannot read "},
+        BadInputRow{"Folder", [](const std::string& dir) { return std::vector<std::string>{dir}; },
+                    "not a regular file"},
+        BadInputRow{"UnknownFormat",
+                    [](const std::string& dir) { return std::vector<std::string>{file(dir, "notes.txt", "hello\n")}; },
+                    "libsigrok does not recognise its format (name it with -I FORMAT)"},
+        BadInputRow{"UnknownInputModule",
+                    [](const std::string& dir) { return std::vector<std::string>{"-I", "saleae", file(dir, "x", "1")}; },
+                    "libsigrok has no input format \"saleae\""},
+        BadInputRow{"UnknownOption",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"-I", "binary:speed=3", file(dir, "x.bin", "ab")};
+                    },
+                    "-I binary: no option \"speed\""},
+        BadInputRow{"NoSampleRate",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"-I", "binary:numchannels=16", file(dir, "x.bin", "abcd")};
+                    },
+                    "gives no sample rate"},
+        BadInputRow{"ZeroSampleRate",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"-I", "binary:numchannels=16:samplerate=0", file(dir, "x.bin", "ab")};
+                    },
+                    "gives no sample rate"},
+        BadInputRow{"NoLogicChannels", [](const std::string& dir) { return std::vector<std::string>{wave(dir)}; },
+                    "the capture has no logic channels"},
+        BadInputRow{"SessionWithoutTheLines",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{sessionWith(dir, {"0", "1", "2", "3", "4", "5", "6", "7", "A0",
+                                                                        "WR#", "nRD", "CLK"})};
+                    },
+                    "the capture has no channel for D0 D1 D2 D3 D4 D5 D6 D7 /CE"},
+        BadInputRow{"MapToAMissingChannel",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"--channels", "CE=12", sessionWith(dir, AnalyserNames)};
+                    },
+                    "--channels CE=12: the capture has no channel 12"},
+        BadInputRow{"SessionCutBeforeItsMetadata",
+                    [](const std::string& dir) {
+                      const auto whole = sessionWith(dir, AnalyserNames);
+                      std::filesystem::resize_file(whole, 40);
+                      return std::vector<std::string>{whole};
+                    },
+                    "cut short before its metadata"},
+        BadInputRow{"VcdWithoutTimescale",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{file(dir, "x.vcd", "$var wire 1 ! D0 $end\n$enddefinitions $end\n#0\n")};
+                    },
+                    "no $timescale"},
+        BadInputRow{"VcdWithoutOneBitVariables",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"-I", "vcd", file(dir, "x.vcd", "$timescale 1 ns $end\n$var wire 8 ! bus $end\n$enddefinitions $end\n")};
+                    },
+                    "no logic channels"},
+        BadInputRow{"VcdWithoutTheLines",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{file(dir, "x.vcd", VcdHeader + "$enddefinitions $end\n#0\n0!\n")};
+                    },
+                    "no channel for D1 D2"},
+        BadInputRow{"VcdWhoseTimeRunsBackwards",
+                    [](const std::string& dir) {
+                      std::string text = "$timescale 1 ns $end\n";
+                      for (const auto& name : AnalyserNames) text += "$var wire 1 " + name + " " + name + " $end\n";
+                      return std::vector<std::string>{file(dir, "x.vcd", text + "$enddefinitions $end\n#5\n#4\n")};
+                    },
+                    "time runs backwards at #4"},
+        BadInputRow{"TheSameChannelForTwoLines",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"--channels", "D1=0", sessionWith(dir, AnalyserNames)};
+                    },
+                    "channel 0 is both D0 and D1"},
+        BadInputRow{"VcdWithOptions",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"-I", "vcd:downsample=2", file(dir, "x.vcd", VcdHeader)};
+                    },
+                    "-I vcd takes no options"},
+        BadInputRow{"LogLevelOutOfRange", [](const std::string&) { return std::vector<std::string>{"-l", "6", "x"}; },
+                    "the log level is 0 to 5"},
+        BadInputRow{"NoCapture", [](const std::string&) { return std::vector<std::string>{}; },
+                    "no capture file given"}),
+    [](const auto& tested) { return std::string(tested.param.name); });
+
+TEST(ReplayProgram, ASessionFileCutShortReplaysWhatItHoldsAndSaysSo) {
+  QTemporaryDir dir;
+  const std::string whole = dir.filePath("whole.sr").toStdString();
+  const std::string cut = dir.filePath("cut.sr").toStdString();
+  McuBus bus(100'000'000);
+  for (int i = 0; i < 400; ++i) bus.write(i % 2 == 0, static_cast<std::uint8_t>(i * 37));
+  Capture capture = bus.finish();
+  writeSession(whole, capture);
+  std::filesystem::copy_file(whole, cut);
+  std::filesystem::resize_file(cut, std::filesystem::file_size(whole) / 2);
+
+  const Recorded got = replayFile(cut);
+  ASSERT_EQ(got.notes.size(), 1U);
+  EXPECT_THAT(got.notes[0], HasSubstr("cut.sr: the session file is cut short; replayed the " +
+                                      std::to_string(got.samples) + " samples it holds"));
+  EXPECT_LT(got.samples, capture.samples);
+  ASSERT_FALSE(got.writes.empty());
+  ASSERT_LT(got.writes.size(), bus.bytes().size());
+  for (std::size_t i = 0; i < got.writes.size(); ++i) {
+    EXPECT_EQ(got.writes[i].byte, bus.bytes()[i].byte) << i;
+    EXPECT_EQ(got.writes[i].end, bus.bytes()[i].end) << i;
+  }
+
+  const auto run = runReplay({cut});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_THAT(run.err, HasSubstr("the session file is cut short"));
+  EXPECT_THAT(run.out, StartsWith("1.77  write  command  0x00\n4.04  write  data     0x25\n"));
+}
+
+TEST(ReplayVcd, AClockThatJumpsByHoursBetweenBurstsReplaysByItsChanges) {
+  // Two bursts at 1 GHz, three hours apart: 10.8 trillion samples, a few hundred changes.
+  constexpr std::uint64_t Rate = 1'000'000'000;
+  constexpr std::uint64_t Jump = 3ULL * 3600 * Rate;
+  McuBus first(Rate);
+  McuBus second(Rate);
+  for (int i = 0; i < 20; ++i) {
+    first.write(false, static_cast<std::uint8_t>(i));
+    second.write(true, static_cast<std::uint8_t>(0x80 + i));
+  }
+  Capture capture = first.finish();
+  const Capture later = second.finish();
+  for (auto change : later.changes) {
+    change.sample += Jump;
+    capture.changes.push_back(change);
+  }
+  capture.samples = Jump + later.samples;
+  QTemporaryDir dir;
+  const std::string file = dir.filePath("bursts.vcd").toStdString();
+  writeVcd(file, capture);
+
+  const Recorded got = replayFile(file);
+  EXPECT_EQ(got.samples, capture.samples);
+  ASSERT_EQ(got.writes.size(), 40U);
+  EXPECT_EQ(got.writes[19].end, first.bytes()[19].end);
+  EXPECT_EQ(got.writes[20].end, Jump + second.bytes()[0].end);
+  EXPECT_EQ(got.writes[39].byte, 0x80 + 19);
+  EXPECT_EQ(got.releases.size(), 2U);
+  EXPECT_THAT(got.timing, IsEmpty());
+}
+
+TEST(ReplayVcd, LcdviewsExportGivesTheBytesAndPollsOfTheModulesBusLog) {
+  portlib_test::TestSegment segment;
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  t6963::Module bus(module.state(), &module.trace());
+  t6963::testing::BenchProtocol bench(bus);
+  ASSERT_TRUE(bench.data(0x00) && bench.data(0x02) && bench.command(t6963c::cmd::SetAddressPointer));
+  ASSERT_TRUE(bench.data(0xA5) && bench.command(t6963c::cmd::WriteIncrement));
+  ASSERT_TRUE(bench.command(t6963c::cmd::ReadIncrement));
+  ASSERT_EQ(bench.readData(), 0x00);
+  QTemporaryDir dir;
+  const std::string file = dir.filePath("bus.vcd").toStdString();
+  const auto run = runProgram(LCDVIEW_PATH, {"--segment", segment.name(), "--vcd", file});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+
+  const auto trace = t6963::copyTrace(module.trace());
+  struct Byte {
+    std::uint64_t access;
+    bool command;
+    std::uint8_t byte;
+    bool operator==(const Byte&) const = default;
+  };
+  std::vector<Byte> logged;
+  std::uint32_t polls = 0;
+  for (const auto& entry : t6963::decodeBusLog(trace)) {
+    polls += entry.polls;
+    if (entry.kind == t6963::BusLogKind::Data || entry.kind == t6963::BusLogKind::Command) {
+      logged.push_back({entry.access, entry.kind == t6963::BusLogKind::Command, entry.byte});
+    }
+  }
+  ASSERT_EQ(logged.size(), 6U);
+
+  const Recorded got = replayFile(file);
+  EXPECT_EQ(got.info.sampleRate, 1'000'000U);
+  EXPECT_EQ(got.unmeasurable.size(), replay::TimingFigures.size());
+  std::vector<Byte> replayed;
+  for (const auto& write : got.writes) replayed.push_back({write.end + trace.firstAccess - 1, write.command, write.byte});
+  EXPECT_EQ(replayed, logged);
+  std::size_t statusReads = 0;
+  for (const auto& read : got.reads) {
+    EXPECT_EQ(read.undefinedData, 0);
+    if (read.command) ++statusReads;
+  }
+  EXPECT_EQ(statusReads, polls);
+  ASSERT_EQ(got.reads.size(), statusReads + 1);
+  EXPECT_FALSE(got.reads.back().command);
+  EXPECT_EQ(got.reads.back().byte, 0x00);
+  EXPECT_THAT(got.timing, IsEmpty());
+  EXPECT_THAT(got.protocol, IsEmpty());
+}
+
+}  // namespace
+}  // namespace replay_test
