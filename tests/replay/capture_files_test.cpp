@@ -266,7 +266,7 @@ TEST(ReplayVcd, LcdviewsExportGivesTheBytesAndPollsOfTheModulesBusLog) {
   const auto run = runProgram(LCDVIEW_PATH, {"--segment", segment.name(), "--vcd", file});
   ASSERT_EQ(run.exitCode, 0) << run.err;
 
-  const auto trace = t6963::copyTrace(module.trace());
+  const auto trace = t6963::copyTrace(module.trace(), t6963::StandardBuild);
   struct Byte {
     std::uint64_t access;
     bool command;
@@ -278,7 +278,7 @@ TEST(ReplayVcd, LcdviewsExportGivesTheBytesAndPollsOfTheModulesBusLog) {
   for (const auto& entry : t6963::decodeBusLog(trace)) {
     polls += entry.polls;
     if (entry.kind == t6963::BusLogKind::Data || entry.kind == t6963::BusLogKind::Command) {
-      logged.push_back({entry.access, entry.kind == t6963::BusLogKind::Command, entry.byte});
+      logged.push_back({entry.at, entry.kind == t6963::BusLogKind::Command, entry.byte});
     }
   }
   ASSERT_EQ(logged.size(), 6U);
