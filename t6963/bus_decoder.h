@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "t6963/bus_trace.h"
@@ -82,7 +83,10 @@ class BusLogBuilder {
   // A front end's own line (a timing violation of a capture, a finding): text as given.
   void note(std::uint64_t at, BusLogKind kind, std::uint8_t byte, std::string text);
 
-  // The entries so far, and a wait or polls still open at the end.
+  // The entries complete so far, taken out: a long log is written as it grows. Polls and a
+  // wait not yet ended stay for later entries.
+  std::vector<BusLogEntry> takeEntries() { return std::exchange(entries_, {}); }
+  // The entries not yet taken, and a wait or polls still open at the end.
   std::vector<BusLogEntry> finish();
 
  private:
