@@ -131,7 +131,7 @@ void readRam(const char* value, Settings& settings, const DiagnosticSink& report
 }
 
 void readWiring(const char* value, Settings& settings, const DiagnosticSink& report) {
-  if (const auto cable = parsed(t6963::parseCable(value), EnvWiring, value, "this system's cable", report)) {
+  if (const auto cable = parsed(t6963::parseCable(value), EnvWiring, value, describe(t6963::StandardCable), report)) {
     settings.build.cable = *cable;
   }
 }

@@ -64,7 +64,7 @@ struct PortRegisters {
   static PortRegisters atStart(const TraceCopy& trace) {
     if (!trace.wholeHistory()) return {};
     const BusState powerOn;
-    return {powerOn.control, powerOn.dataLatch, powerOn.ecr};
+    return {idleControl(trace.build.cable), powerOn.dataLatch, powerOn.ecr};
   }
 
   void apply(const BusRecord& record) {

@@ -2,6 +2,7 @@
 #include "t6963/module_build.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 
@@ -92,6 +93,15 @@ CableTable cableTable(const Cable& cable) {
   return table;
 }
 
+std::uint8_t idleControl(const Cable& cable) {
+  const CableTable table = cableTable(cable);
+  // A tied /CE stays asserted whatever the port does; every other line can be released.
+  const auto fewestActive = std::min_element(table.begin(), table.end(), [](std::uint8_t a, std::uint8_t b) {
+    return std::popcount(a) < std::popcount(b);
+  });
+  return static_cast<std::uint8_t>(fewestActive - table.begin());
+}
+
 const char* lineName(ControllerLine line) { return PinNames[static_cast<std::size_t>(line)]; }
 
 std::string describe(const Cable& cable) {
@@ -163,7 +173,7 @@ Parsed<Cable> parseCable(std::string_view text) {
       const auto allowed = static_cast<std::size_t>(ground ? ControllerLine::Ce : ControllerLine::Rd);
       if (*line != allowed) {
         return refuse(std::string(CableLineNames[*line]) + " cannot be tied to " + std::string(wireName) +
-                      " (only CE:GND and RD:VCC make a working module)");
+                      "; only CE:GND and RD:VCC make a working module");
       }
       wire = Wire{ground ? Wire::Source::Ground : Wire::Source::Supply, PortLine::Strobe, false};
     } else {

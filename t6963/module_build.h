@@ -118,6 +118,10 @@ Parsed<Cable> parseCable(std::string_view text);          // "WR:STROBE,CE:AUTOF
 using CableTable = std::array<std::uint8_t, 16>;
 CableTable cableTable(const Cable& cable);
 
+// The control register value that leaves every controller line the cable drives released
+// (C/D low too): where the virtual port starts, so that no cable begins with a strobe held.
+std::uint8_t idleControl(const Cable& cable);
+
 // Why a glass of `size` cannot be scanned with a font `fontWidth` pixels wide, or nothing.
 std::optional<std::string> glassRefusal(GlassSize size, int fontWidth);
 

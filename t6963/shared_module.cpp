@@ -109,6 +109,7 @@ Segment* createAndPublish(const std::string& name, PowerOnContents contents, con
   segment->busHolder = 0;
   ModuleState* state = new (&segment->state) ModuleState{};
   state->build = build;
+  state->bus.control = idleControl(build.cable);
   powerOn(*state, contents, seed, monotonicNow());
   segment->trace.recorded = 0;  // the records are the zeroes of a new segment
   detail::atomicWord(segment->magic).store(SegmentMagic, std::memory_order_release);
@@ -260,6 +261,7 @@ void SharedModule::rebuild(const ModuleBuild& build, PowerOnContents contents) {
   if (!update) throw std::runtime_error("display module segment " + name_ + ": rebuild refused: " + update.refusal());
   state.build = build;
   state.bus = BusState{};
+  state.bus.control = idleControl(build.cable);
   powerOn(state, contents, seed, monotonicNow());
   detail::atomicWord(segment_->trace.recorded).store(0, std::memory_order_release);
 }

@@ -26,15 +26,7 @@ ViewerWindow::ViewerWindow(std::string segment, t6963::PowerOnContents powerOnCo
   setWindowTitle(QStringLiteral("lcdview %1").arg(QString::fromStdString(segment_)));
   ui_->busySpinBox->setRange(0, static_cast<int>(portlib::MaxBusyAccesses));
   ui_->busLogView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  // The smallest window has the log beside the glass; from the stacked layout's smallest
-  // height on, the log goes below it (resizeEvent).
-  ui_->glassAndLogLayout->setDirection(QBoxLayout::LeftToRight);
-  layout()->invalidate();
-  const QSize beside = layout()->minimumSize();
-  ui_->glassAndLogLayout->setDirection(QBoxLayout::TopToBottom);
-  layout()->invalidate();
-  stackedMinimumHeight_ = layout()->minimumSize().height();
-  setMinimumSize(std::max(beside.width(), layout()->minimumSize().width()), beside.height());
+  fitToGlass();
 
   connect(ui_->powerCycleButton, &QPushButton::clicked, this, &ViewerWindow::powerCycle);
   connect(ui_->connectedCheckBox, &QCheckBox::toggled, this, &ViewerWindow::setConnected);
@@ -53,6 +45,20 @@ ViewerWindow::ViewerWindow(std::string segment, t6963::PowerOnContents powerOnCo
 }
 
 ViewerWindow::~ViewerWindow() = default;
+
+// The smallest window has the log beside the glass; from the stacked layout's smallest
+// height on, the log goes below it (resizeEvent). Both follow the glass's size.
+void ViewerWindow::fitToGlass() {
+  const QBoxLayout::Direction direction = ui_->glassAndLogLayout->direction();
+  ui_->glassAndLogLayout->setDirection(QBoxLayout::LeftToRight);
+  layout()->invalidate();
+  const QSize beside = layout()->minimumSize();
+  ui_->glassAndLogLayout->setDirection(QBoxLayout::TopToBottom);
+  layout()->invalidate();
+  stackedMinimumHeight_ = layout()->minimumSize().height();
+  setMinimumSize(std::max(beside.width(), layout()->minimumSize().width()), beside.height());
+  ui_->glassAndLogLayout->setDirection(direction);
+}
 
 void ViewerWindow::resizeEvent(QResizeEvent* event) {
   const bool stacked = height() >= stackedMinimumHeight_;
@@ -87,8 +93,9 @@ void ViewerWindow::refresh() {
   try {
     const auto state = module_->snapshot(FrameCopyBound);
     const bool blinkOn = (clock_.elapsed() / BlinkHalfPeriodMs) % 2 == 0;
-    build_ = state.build;
     ui_->lcdWidget->showFrame(t6963::render(state, blinkOn));
+    if (state.build.width != build_.width || state.build.height != build_.height) fitToGlass();
+    build_ = state.build;
     ui_->statusLabel->setText(statusText(state));
     showControls(state);
   } catch (const std::exception& error) {

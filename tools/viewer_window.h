@@ -60,6 +60,7 @@ class ViewerWindow : public QWidget {
 
  private:
   bool attach();  // whether the module is there, attaching to it when it has appeared
+  void fitToGlass();
   void powerCycle();
   void setConnected(bool connected);
   void setBusyAccesses(int accesses);

@@ -129,6 +129,7 @@ TEST_P(SettingsBadValue, IsReportedOnceByNameAndTheDefaultStays) {
   EXPECT_EQ(settings.powerOn, defaults.powerOn);
   EXPECT_EQ(settings.disconnected, defaults.disconnected);
   EXPECT_EQ(settings.busyAccesses, defaults.busyAccesses);
+  EXPECT_EQ(settings.build, t6963::StandardBuild);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,8 +150,36 @@ INSTANTIATE_TEST_SUITE_P(
                       BadValueRow{"BusyLeadingSpace", portlib::EnvBusy, " 10"},
                       BadValueRow{"BusyAboveLimit", portlib::EnvBusy, "1000001"},
                       BadValueRow{"BusyOverflow", portlib::EnvBusy, "99999999999999999999"},
-                      BadValueRow{"BusyHex", portlib::EnvBusy, "0x10"}),
+                      BadValueRow{"BusyHex", portlib::EnvBusy, "0x10"},
+                      BadValueRow{"SizeWithoutHeight", portlib::EnvSize, "240x"},
+                      BadValueRow{"SizeZeroWide", portlib::EnvSize, "0x64"},
+                      BadValueRow{"SizeWiderThanAnyScan", portlib::EnvSize, "641x64"},
+                      BadValueRow{"SizeWiderThanTheDefaultFontScans", portlib::EnvSize, "481x64"},
+                      BadValueRow{"SizeRowsNotWholeLines", portlib::EnvSize, "240x60"},
+                      BadValueRow{"SizeDualScanOddLines", portlib::EnvSize, "240x136"},
+                      BadValueRow{"SizeTallerThanDualScan", portlib::EnvSize, "240x272"},
+                      BadValueRow{"FontNine", portlib::EnvFont, "9x8"},
+                      BadValueRow{"FontRows", portlib::EnvFont, "6x7"},
+                      BadValueRow{"RamSixteen", portlib::EnvRam, "16K"},
+                      BadValueRow{"WiringLineMissing", portlib::EnvWiring, "WR:STROBE,CE:AUTOFD,CD:INIT"},
+                      BadValueRow{"WiringLineTwice", portlib::EnvWiring, "WR:STROBE,CE:AUTOFD,CD:INIT,WR:SLCTIN"},
+                      BadValueRow{"WiringPortLineTwice", portlib::EnvWiring, "WR:STROBE,CE:STROBE,CD:INIT,RD:SLCTIN"},
+                      BadValueRow{"WiringStrobeTied", portlib::EnvWiring, "WR:GND,CE:AUTOFD,CD:INIT,RD:SLCTIN"},
+                      BadValueRow{"WiringUnknownWire", portlib::EnvWiring, "WR:BUSY,CE:AUTOFD,CD:INIT,RD:SLCTIN"}),
     [](const auto& rowInfo) { return rowInfo.param.name; });
+
+TEST(Settings, TheModulesBuildTakesAnyScannableGlassFontRamAndCable) {
+  const auto [settings, lines] = readFrom({{portlib::EnvSize, "640X256"},
+                                           {portlib::EnvFont, "8x8"},
+                                           {portlib::EnvRam, "32k"},
+                                           {portlib::EnvWiring, "wr:!init, ce:GND ,CD:slctin,RD:VCC"}});
+  EXPECT_THAT(lines, IsEmpty());
+  EXPECT_EQ(t6963::describe(settings.build), "640x256 8x8 32K, cable WR:!INIT,CE:GND,CD:SLCTIN,RD:VCC");
+  EXPECT_EQ(settings.build.displayedColumns(), 80);
+  const auto narrow = readFrom({{portlib::EnvSize, "128x64"}, {portlib::EnvFont, "6x8"}, {portlib::EnvRam, "64K"}});
+  EXPECT_EQ(t6963::describe(narrow.settings.build), "128x64 6x8 64K, cable WR:STROBE,CE:AUTOFD,CD:INIT,RD:SLCTIN");
+  EXPECT_EQ(narrow.settings.build.displayedColumns(), 22) << "the last byte stands partly beyond the glass";
+}
 
 TEST(Settings, EachBadValueIsReportedWhileGoodOnesStillApply) {
   const auto [settings, lines] = readFrom({{portlib::EnvBackend, "port"},

@@ -1,5 +1,6 @@
 #include "bench_protocol.h"
 
+#include "t6963/module_build.h"
 #include "t6963/t6963c.h"
 
 namespace t6963::testing {
@@ -19,16 +20,34 @@ static_assert(DataPulse[1] == 0x02 && DataPulse[2] == 0x03 && CommandPulse[0] ==
 
 }  // namespace
 
+// For each control value of this system's cable, the one that sets the same controller lines
+// on `cable`, as a driver configured for that cable writes it; tied lines are left as tied.
+BenchProtocol::BenchProtocol(Module& module, const Cable& cable) : module_(module) {
+  const CableTable table = cableTable(cable);
+  std::uint8_t free = line::ControlBits;
+  if (cable.wire(ControllerLine::Ce).source != Wire::Source::Port) free &= static_cast<std::uint8_t>(~line::Ce);
+  if (cable.wire(ControllerLine::Rd).source != Wire::Source::Port) free &= static_cast<std::uint8_t>(~line::Rd);
+  for (unsigned wanted = 0; wanted < wired_.size(); ++wanted) {
+    for (unsigned value = 0; value < table.size(); ++value) {
+      if ((table[value] & free) == (wanted & free)) wired_[wanted] = static_cast<std::uint8_t>(value);
+    }
+  }
+}
+
+void BenchProtocol::control(std::uint8_t value) {
+  module_.write(ControlPort, static_cast<std::uint8_t>((value & ~line::ControlBits) | wired_[value & line::ControlBits]));
+}
+
 void BenchProtocol::toByteMode() {
   const std::uint8_t ecrValue = module_.read(EcrPort);
   module_.write(EcrPort, static_cast<std::uint8_t>((ecrValue & ecr::KeepMask) | ecr::ModeByte));
 }
 
 std::uint8_t BenchProtocol::pollStatus() {
-  module_.write(ControlPort, StatusSelect);
-  module_.write(ControlPort, ctl::StatusRead);
+  control(StatusSelect);
+  control(ctl::StatusRead);
   const std::uint8_t status = module_.read(DataPort);
-  module_.write(ControlPort, StatusSelect);
+  control(StatusSelect);
   return status;
 }
 
@@ -41,7 +60,7 @@ std::optional<int> BenchProtocol::waitFor(std::uint8_t mask) {
       break;
     }
   }
-  module_.write(ControlPort, Released);
+  control(Released);
   return polls;
 }
 
@@ -49,12 +68,12 @@ std::optional<int> BenchProtocol::waitReady() { return waitFor(sta::Ready); }
 
 void BenchProtocol::dataCycle(std::uint8_t value) {
   module_.write(DataPort, value);
-  for (std::uint8_t control : DataPulse) module_.write(ControlPort, control);
+  for (std::uint8_t wire : DataPulse) control(wire);
 }
 
 void BenchProtocol::commandCycle(std::uint8_t value) {
   module_.write(DataPort, value);
-  for (std::uint8_t control : CommandPulse) module_.write(ControlPort, control);
+  for (std::uint8_t wire : CommandPulse) control(wire);
 }
 
 bool BenchProtocol::data(std::uint8_t value) {
@@ -77,18 +96,18 @@ bool BenchProtocol::autoData(std::uint8_t value) {
 
 std::uint8_t BenchProtocol::readCycle() {
   toByteMode();
-  module_.write(ControlPort, DataSelect);
-  module_.write(ControlPort, DataSelect | ctl::Rd);
+  control(DataSelect);
+  control(static_cast<std::uint8_t>(DataSelect | ctl::Rd));
   const std::uint8_t value = module_.read(DataPort);
-  module_.write(ControlPort, DataSelect);
-  module_.write(ControlPort, Released);
+  control(DataSelect);
+  control(Released);
   return value;
 }
 
 std::uint8_t BenchProtocol::statusNow() {
   toByteMode();
   const std::uint8_t status = pollStatus();
-  module_.write(ControlPort, Released);
+  control(Released);
   return status;
 }
 

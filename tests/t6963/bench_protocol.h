@@ -2,9 +2,11 @@
 // to byte mode, status polls (control 0x26, 0x2E, data read, 0x26) until both ready bits
 // are set, then the byte on the data register and the five control writes of a data byte
 // (0x00 0x02 0x03 0x02 0x00) or a command (0x04 0x06 0x07 0x06 0x00). Adds a data read
-// cycle (0x22 0x2A, read, 0x22 0x00) and the auto-mode polls on STA2 / STA3.
+// cycle (0x22 0x2A, read, 0x22 0x00) and the auto-mode polls on STA2 / STA3. On another cable
+// it writes the control values that set the same controller lines there.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -25,7 +27,7 @@ class BenchProtocol {
  public:
   static constexpr int PollLimit = 64;
 
-  explicit BenchProtocol(Module& module) : module_(module) {}
+  explicit BenchProtocol(Module& module, const Cable& cable = StandardCable);
 
   // Polls until (status & mask) == mask; the number of polls, or nullopt after PollLimit.
   std::optional<int> waitFor(std::uint8_t mask);
@@ -48,9 +50,11 @@ class BenchProtocol {
 
  private:
   void toByteMode();
+  void control(std::uint8_t value);
   std::uint8_t readCycle();
 
   Module& module_;
+  std::array<std::uint8_t, 16> wired_{};
 };
 
 }  // namespace t6963::testing

@@ -99,6 +99,43 @@ TEST_F(TracedModule, EveryByteIsDecodedWithItsPollsAndViolationsWhereTheyHappene
               ::testing::StartsWith("accesses 1 to " + std::to_string(trace_->recorded) + ", the whole history\n"));
 }
 
+// A driver over in/out that reads the control register back before each change and releases
+// /CE between its polls, as graphlcd's does: the wait goes on across the control reads.
+TEST_F(TracedModule, AControlReadBetweenPollsContinuesTheWaitAsAControlWriteDoes) {
+  struct Access {
+    bool write;
+    std::uint16_t port;
+    std::uint8_t value;
+  };
+  constexpr Access Poll[] = {{false, ControlPort, 0}, {true, ControlPort, 0x26}, {false, ControlPort, 0},
+                             {true, ControlPort, 0x2E}, {false, DataPort, 0},    {false, ControlPort, 0},
+                             {true, ControlPort, 0x26}, {false, ControlPort, 0}, {true, ControlPort, 0x20}};
+  setBusyAccesses(state_, 40);
+  ASSERT_TRUE(bench_.command(cmd::DisplayMode | cmd::DisplayTextOn));
+  module_.write(EcrPort, ecr::ModeByte);
+  int polls = 0;
+  std::uint8_t status = 0;
+  while ((status & sta::Ready) != sta::Ready && polls < 20) {
+    for (const Access& access : Poll) {
+      if (access.write) {
+        module_.write(access.port, access.value);
+      } else if (access.port == DataPort) {
+        status = module_.read(DataPort);
+      } else {
+        module_.read(access.port);
+      }
+    }
+    ++polls;
+  }
+  ASSERT_GT(polls, 2);
+  bench_.dataCycle(0x42);
+
+  const auto entries = decodeBusLog(copyTrace(*trace_, state_.build));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].text, "data 0x42");
+  EXPECT_EQ(entries[1].polls, static_cast<std::uint32_t>(polls)) << "every poll folded into the byte they waited for";
+}
+
 TEST_F(TracedModule, LineLevelsFollowTheStrobesAndWhoDrivesTheDataLines) {
   module_.write(DataPort, 0x5A);                      // 1: the port drives 0x5A
   bench_.statusNow();                                 // 2, 3: ECR to byte mode; 4..7: one poll

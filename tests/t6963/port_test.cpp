@@ -1,15 +1,19 @@
 // The parallel port in front of the controller: decoded registers and their read-back,
-// the connector inversion, strobe edges, the data direction in each ECR mode, bus
-// contention and the other violations, the disconnected cable, and power-on.
+// the connector inversion, strobe edges, the module's cable, the data direction in each ECR
+// mode, bus contention and the other violations, the disconnected cable, and power-on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "bench_protocol.h"
+#include "t6963/bus_decoder.h"
 #include "t6963/module.h"
+#include "t6963/port_lines.h"
 #include "t6963/t6963c.h"
 
 namespace t6963 {
@@ -133,6 +137,84 @@ INSTANTIATE_TEST_SUITE_P(
                       StrobeCase{"CeReleasedBeforeWr", {0x02, 0x03, 0x01, 0x00}, 1},
                       StrobeCase{"TwoPulses", {0x01, 0x00, 0x01, 0x00}, 2}),
     nameOf<StrobeCase>);
+
+// --- Cables ----------------------------------------------------------------------------------
+
+// The bench's protocol on a module of `cable`, as a driver configured for that cable speaks
+// it: the address pointer set, two bytes written and advanced. A cable whose status cannot
+// be read sends without waiting, its module busy for no time.
+struct CabledRun {
+  explicit CabledRun(const Cable& cable) {
+    state.build.cable = cable;
+    state.bus.control = idleControl(cable);
+    powerOn(state, PowerOnContents::Zero, 0, 0);
+    const bool writeOnly = cable.wire(ControllerLine::Rd).source == Wire::Source::Supply;
+    if (writeOnly) setBusyAccesses(state, 0);
+    Module module(state, trace.get(), testing::stoppedClock);
+    BenchProtocol bench(module, cable);
+    const std::pair<bool, std::uint8_t> bytes[] = {{false, 0x00}, {false, 0x02}, {true, cmd::SetAddressPointer},
+                                                   {false, 0xA5}, {true, cmd::WriteIncrement},
+                                                   {false, 0x5A}, {true, cmd::WriteIncrement}};
+    for (const auto& [command, byte] : bytes) {
+      if (writeOnly) {
+        command ? bench.commandCycle(byte) : bench.dataCycle(byte);
+        status = bench.statusNow();
+      } else {
+        EXPECT_TRUE(command ? bench.command(byte) : bench.data(byte));
+      }
+    }
+    const auto copy = copyTrace(*trace, state.build);
+    for (const auto& entry : decodeBusLog(copy)) log.push_back(entry.text);
+    for (const auto& levels : decodeLineLevels(copy)) {
+      ce += static_cast<char>(levels[static_cast<std::size_t>(Line::Ce)]);
+      rd += static_cast<char>(levels[static_cast<std::size_t>(Line::Rd)]);
+    }
+  }
+
+  ModuleState state;
+  std::unique_ptr<BusTrace> trace = std::make_unique<BusTrace>();
+  std::uint8_t status = 0xFF;  // on a write-only cable, what the last status read gave
+  std::vector<std::string> log;
+  std::string ce, rd;          // the levels of /CE and /RD after each access
+};
+
+struct CableCase {
+  const char* name;
+  const char* wiring;
+};
+void PrintTo(const CableCase& c, std::ostream* out) { *out << c.name; }
+
+class OnAnyCable : public ::testing::TestWithParam<CableCase> {};
+
+TEST_P(OnAnyCable, TheDriverOfThatCableWritesWhatTheStandardCableWouldAndTheLogSaysSo) {
+  const Cable cable = std::get<Cable>(parseCable(GetParam().wiring));
+  const CabledRun run(cable);
+  const CabledRun standard(cable.wire(ControllerLine::Rd).source == Wire::Source::Supply
+                               ? std::get<Cable>(parseCable("WR:STROBE,CE:AUTOFD,CD:INIT,RD:VCC"))
+                               : StandardCable);
+  EXPECT_EQ(run.state.violations.total, 0U);
+  EXPECT_EQ(run.state.ram[0x0200], 0xA5);
+  EXPECT_EQ(run.state.ram[0x0201], 0x5A);
+  EXPECT_EQ(run.state.controller.addressPointer, 0x0202);
+  EXPECT_EQ(run.log, standard.log);
+  EXPECT_EQ(run.log.size(), 7U);
+  if (cable.wire(ControllerLine::Ce).source == Wire::Source::Ground) {
+    EXPECT_EQ(run.ce.find_first_not_of('0'), std::string::npos) << "a tied /CE stays low: " << run.ce;
+  }
+  if (cable.wire(ControllerLine::Rd).source == Wire::Source::Supply) {
+    EXPECT_EQ(run.rd.find_first_not_of('1'), std::string::npos) << "a tied /RD stays high: " << run.rd;
+    EXPECT_EQ(run.status, FloatingLines) << "the status of a write-only cable cannot be read";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PortTest, OnAnyCable,
+    ::testing::Values(CableCase{"GraphlcdWindows", "WR:INIT,CE:STROBE,CD:SLCTIN,RD:AUTOFD"},
+                      CableCase{"GraphlcdSerialInverted", "WR:!STROBE,CE:!AUTOFD,CD:!INIT,RD:!SLCTIN"},
+                      CableCase{"Lcd4linuxMovedWires", "WR:SLCTIN,CE:INIT,CD:AUTOFD,RD:STROBE"},
+                      CableCase{"ChipEnableToGround", "WR:STROBE,CE:GND,CD:INIT,RD:SLCTIN"},
+                      CableCase{"WriteOnly", "WR:AUTOFD,CE:STROBE,CD:INIT,RD:VCC"}),
+    nameOf<CableCase>);
 
 // --- Data lines and modes ------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // The status word over time: busy time after commands (and the polls it costs the bench),
-// the blink condition STA7 on its access-count time base, and the bits that never change.
+// busy time and the blink condition STA7 by the access count and by the clock, and the bits
+// that never change.
 #include <gtest/gtest.h>
 
 #include "bench_protocol.h"
@@ -102,6 +103,67 @@ TEST_F(StatusTest, DefaultBlinkPeriodIsAboutASecondOfRealPortAccesses) {
   EXPECT_FALSE(blinkPhaseOn(state_, 0));
   state_.bus.accessCount = 2 * std::uint64_t{DefaultBlinkHalfPeriodAccesses};
   EXPECT_TRUE(blinkPhaseOn(state_, 0));
+}
+
+// --- By the clock ------------------------------------------------------------------------
+
+// A clock the test moves by hand.
+Nanoseconds handClock = 0;
+Nanoseconds readHandClock() noexcept { return handClock; }
+
+class ByTheClock : public ::testing::Test {
+ protected:
+  ByTheClock() {
+    handClock = 0;
+    powerOn(state_, PowerOnContents::Zero, 0, 0);
+    setBusyAccesses(state_, 1000);
+  }
+
+  ModuleState state_;
+  Module module_{state_, nullptr, readHandClock};
+  BenchProtocol bench_{module_};
+};
+
+struct ClockCase {
+  const char* name;
+  bool pollsBeforeCommand;
+  Nanoseconds waitNs;  // on the clock after the command, before the next byte
+  bool taken;
+};
+void PrintTo(const ClockCase& c, std::ostream* out) { *out << c.name; }
+
+class BusyByTheClock : public ByTheClock, public ::testing::WithParamInterface<ClockCase> {};
+
+// 1000 accesses or 1000 µs: the byte comes a few accesses after the command.
+TEST_P(BusyByTheClock, EndsForADriverThatWaitsInsteadOfPolling) {
+  const ClockCase& row = GetParam();
+  if (row.pollsBeforeCommand) {
+    ASSERT_TRUE(bench_.command(cmd::ModeSet));
+  } else {
+    bench_.commandCycle(cmd::ModeSet);
+  }
+  handClock += row.waitNs;
+  bench_.dataCycle(0x12);
+  EXPECT_EQ(state_.controller.parameterCount == 1, row.taken);
+  EXPECT_EQ(state_.violations.counts[static_cast<std::size_t>(ViolationKind::WriteWhileBusy)], row.taken ? 0U : 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(StatusTest, BusyByTheClock,
+                         ::testing::Values(ClockCase{"WaitedTheBusyTime", false, 1'000'000, true},
+                                           ClockCase{"WaitedANanosecondLess", false, 999'999, false},
+                                           // It sees ready by polling as soon as the count allows.
+                                           ClockCase{"PolledDriverIsHeldByTheCount", true, 2'000'000, false}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ByTheClock, Sta7KeepsRealTimeForADriverSlowerThanAPortAccessAMicrosecond) {
+  setBlinkHalfPeriodAccesses(state_, 1000);  // a millisecond, or 250 polls
+  module_.write(EcrPort, ecr::ModeByte);
+  int firstOff = -1;
+  for (int poll = 0; poll < 20 && firstOff < 0; ++poll) {
+    handClock += 100'000;
+    if ((bench_.pollStatus() & sta::BlinkNormal) == 0) firstOff = poll;
+  }
+  EXPECT_EQ(firstOff, 9) << "the tenth poll comes a millisecond after power-on";
 }
 
 }  // namespace
