@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
@@ -90,6 +92,30 @@ TEST(VirtualModuleBackend, AttachingKeepsWhatTheModuleHeld) {
   settings.powerOn = t6963::PowerOnContents::Random;
   portlib::VirtualModuleBackend backend(settings, ignore);
   EXPECT_EQ(t6963::SharedModule::open(segment.name()).state().ram[0x1234], 0xA5);
+}
+
+TEST(VirtualModuleBackend, AnotherBuildRebuildsTheModuleOnceNoDriverHoldsItAndSaysSo) {
+  portlib_test::TestSegment segment;
+  auto view = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
+  view.state().ram[0x1234] = 0xA5;
+  auto settings = settingsFor(segment);
+  settings.build = {240, 128, 8, 0x8000, std::get<t6963::Cable>(t6963::parseCable("WR:INIT,CE:STROBE,CD:SLCTIN,RD:AUTOFD"))};
+  std::vector<std::string> lines;
+  const auto say = [&](std::string_view line) { lines.emplace_back(line); };
+  {
+    auto holder = std::make_unique<portlib::VirtualModuleBackend>(settingsFor(segment), ignore);
+    EXPECT_THROW(portlib::VirtualModuleBackend refused(settings, say), std::system_error) << "a held module stays";
+    EXPECT_EQ(view.snapshot().build, t6963::StandardBuild);
+  }
+  { portlib::VirtualModuleBackend rebuilding(settings, say); }
+  EXPECT_THAT(lines, ElementsAre("the virtual display " + segment.name() +
+                                 " was rebuilt as 240x128 8x8 32K, cable WR:INIT,CE:STROBE,CD:SLCTIN,RD:AUTOFD (it was "
+                                 "240x64 6x8 8K, cable WR:STROBE,CE:AUTOFD,CD:INIT,RD:SLCTIN)"));
+  EXPECT_EQ(view.snapshot().build, settings.build);
+  EXPECT_EQ(view.state().ram[0x1234], 0x00) << "a module swapped: memory as at power-on";
+  EXPECT_EQ(t6963::recordedCount(view.trace()), 0U) << "the trace begins with the new module";
+  { portlib::VirtualModuleBackend again(settings, say); }
+  EXPECT_EQ(lines.size(), 1U) << "the same build is kept as it is";
 }
 
 TEST(BackendFactory, AnUnusableSegmentRefusesTheBackendNamingTheSegment) {

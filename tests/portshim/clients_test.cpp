@@ -1,6 +1,8 @@
 // Drivers that no one here wrote, run unmodified through kelvari-port on a module of the
-// test's own: lcd4linux over ppdev, LCDd over direct port I/O, and io_forms, a program of
-// the test's own that uses every in/out form. Each is stopped by the test within a time limit.
+// test's own, of the build each is set up for: lcd4linux over ppdev, LCDd over direct port
+// I/O; and programs of the test's own: io_forms, which uses every in/out form, and
+// clock_driver, which waits by the clock instead of polling. Each is stopped by the test
+// within a time limit.
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpServer>
@@ -33,19 +35,23 @@ std::string readFile(const QString& path) {
   return text.str();
 }
 
+// The module settings a driver's build asks for, as NAME=value.
+using BuildSettings = QStringList;
+
 // A program the test runs, its standard output and error in `log`; when it goes out of
 // scope it gets SIGTERM, and SIGKILL a second later.
 class Program : public QProcess {
  public:
-  Program(const QStringList& command, const QString& log) : log_(log) {
+  Program(const QStringList& command, const QString& log, const BuildSettings& settings = {}) : log_(log) {
     setProcessChannelMode(MergedChannels);
     setStandardOutputFile(log);
-#ifdef SANITIZER_RUNTIME
     auto environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& setting : settings) environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+#ifdef SANITIZER_RUNTIME
     environment.insert("LD_PRELOAD", SANITIZER_RUNTIME);
     environment.insert("ASAN_OPTIONS", "detect_leaks=0:handle_segv=0");
-    setProcessEnvironment(environment);
 #endif
+    setProcessEnvironment(environment);
     start(command.first(), command.mid(1));
   }
   ~Program() override {
@@ -58,6 +64,16 @@ class Program : public QProcess {
  private:
   QString log_;
 };
+
+// A T6963 display for lcd4linux and the same layout on its Image driver, drawn with the
+// driver's own 6x8 font: a title, a bar, and on a tall glass the title again on its last line.
+struct Lcd4linuxLayout {
+  const char* name;
+  int width, height, cell;
+  const char* wires;  // Wire.WR, Wire.CE, Wire.CD and Wire.RD, as WR:...,CE:...,CD:...,RD:...
+  BuildSettings settings;
+};
+void PrintTo(const Lcd4linuxLayout& layout, std::ostream* out) { *out << layout.name; }
 
 class ThroughKelvariPort : public ::testing::Test {
  protected:
@@ -74,7 +90,14 @@ class ThroughKelvariPort : public ::testing::Test {
     return QStringList{KELVARI_PORT_PATH, "--segment", QString::fromStdString(segment_.name())} + program;
   }
 
-  t6963::ModuleState moduleState() const { return t6963::SharedModule::open(segment_.name()).snapshot(); }
+  // The module as its driver has made it; a blank one of this system's build before that.
+  t6963::ModuleState moduleState() const {
+    const auto module = t6963::SharedModule::openExisting(segment_.name());
+    return module ? module->snapshot() : t6963::ModuleState{};
+  }
+
+  void expectLcd4linuxDrawsWhatItsImageDriverDraws(const Lcd4linuxLayout& layout);
+  void expectLcddShowsAClientsString(const std::string& size);
 
   portlib_test::TestSegment segment_;
   QTemporaryDir folder_;
@@ -82,76 +105,73 @@ class ThroughKelvariPort : public ::testing::Test {
 
 bool installed(const char* program) { return ::access(program, X_OK) == 0; }
 
-constexpr const char* Lcd4linuxConfig = R"(
-Display T6963 {
-  Driver 'T6963'
-  Model 'T6963'
-  Size '240x64'
-  Cell 6
-  Port '/dev/parport0'
-  Wire.WR 'STROBE'
-  Wire.CE 'AUTOFD'
-  Wire.CD 'INIT'
-  Wire.RD 'SLCTIN'
+const Lcd4linuxLayout StandardLayout{"Standard", 240, 64, 6, "WR:STROBE,CE:AUTOFD,CD:INIT,RD:SLCTIN", {}};
+
+std::string lcd4linuxConfig(const Lcd4linuxLayout& layout) {
+  const std::string size = "'" + std::to_string(layout.width) + "x" + std::to_string(layout.height) + "'";
+  std::string wires;
+  for (const QString& wire : QString(layout.wires).split(',')) {
+    wires += "  Wire." + wire.section(':', 0, 0).toStdString() + " '" + wire.section(':', 1).toStdString() + "'\n";
+  }
+  const std::string lastRow = layout.height > 64 ? "  Row" + std::to_string(layout.height / 8) + ".Col1 'Title'\n" : "";
+  return "Display T6963 {\n  Driver 'T6963'\n  Model 'T6963'\n  Size " + size + "\n  Cell " +
+         std::to_string(layout.cell) + "\n  Port '/dev/parport0'\n" + wires +
+         "}\nDisplay Image {\n  Driver 'Image'\n  Format 'PPM'\n  Size " + size +
+         "\n  Font '6x8'\n  Pixel '1+0'\n  Gap '0x0'\n  Basecolor 'ffffff'\n}\n"
+         "Widget Title {\n  class 'Text'\n  expression 'Kelvari 16'\n}\n"
+         "Widget Level {\n  class 'Bar'\n  expression 60\n  min 0\n  max 100\n  length 20\n}\n"
+         "Layout L {\n  Row1.Col1 'Title'\n  Row3.Col2 'Level'\n" + lastRow + "}\nLayout 'L'\nDisplay 'T6963'\n";
 }
-Display Image {
-  Driver 'Image'
-  Format 'PPM'
-  Size '240x64'
-  Font '6x8'
-  Pixel '1+0'
-  Gap '0x0'
-  Basecolor 'ffffff'
-}
-Widget Title {
-  class 'Text'
-  expression 'Kelvari 16'
-}
-Widget Level {
-  class 'Bar'
-  expression 60
-  min 0
-  max 100
-  length 20
-}
-Layout L {
-  Row1.Col1 'Title'
-  Row3.Col2 'Level'
-}
-Layout 'L'
-Display 'T6963'
-)";
 
 // The PPM's pixels as the module's frame holds them (1 = dark); empty while incomplete.
-std::optional<t6963::Frame> readPpm(const QString& file) {
+std::optional<t6963::Frame> readPpm(const QString& file, int width, int height) {
   const std::string ppm = readFile(file);
-  const std::string header = "P6\n240 64\n255\n";
-  if (ppm.size() != header.size() + t6963c::Width * t6963c::Height * 3 || ppm.compare(0, header.size(), header) != 0) {
+  const std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  t6963::Frame frame(width, height);
+  if (ppm.size() != header.size() + frame.pixels.size() * 3 || ppm.compare(0, header.size(), header) != 0) {
     return std::nullopt;
   }
-  t6963::Frame frame;
   for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = ppm[header.size() + 3 * i] == 0 ? 1 : 0;
   return frame;
 }
 
-TEST_F(ThroughKelvariPort, Lcd4linuxOverPpdevDrawsWhatItsImageDriverDraws) {
+class Lcd4linuxLayouts : public ThroughKelvariPort, public ::testing::WithParamInterface<Lcd4linuxLayout> {};
+
+void ThroughKelvariPort::expectLcd4linuxDrawsWhatItsImageDriverDraws(const Lcd4linuxLayout& layout) {
   if (!installed(Lcd4linux)) GTEST_SKIP() << "lcd4linux is not installed (scripts/install-deps.sh brings it)";
-  const QString config = writePrivate("lcd4linux.conf", Lcd4linuxConfig);
+  const QString config = writePrivate("lcd4linux.conf", lcd4linuxConfig(layout));
   Program drawing({Lcd4linux, "-F", "-q", "-f", config, "-c", "Display='Image'", "-o", path("image.ppm")},
                   path("image.log"));
   std::optional<t6963::Frame> expected;
   // The layout is drawn once the bar's first pixel (row 3, column 2) is dark.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return (expected = readPpm(path("image.ppm"))) && expected->at(6, 16) == 1; },
-                              LimitMs))
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return (expected = readPpm(path("image.ppm"), layout.width, layout.height)) && expected->at(6, 16) == 1; },
+      LimitMs))
       << "lcd4linux's Image driver drew no layout: " << drawing.output();
 
-  Program driver(underKelvariPort({Lcd4linux, "-F", "-q", "-f", config}), path("t6963.log"));
+  Program driver(underKelvariPort({Lcd4linux, "-F", "-q", "-f", config}), path("t6963.log"), layout.settings);
   t6963::ModuleState state;
   const auto drawn = [&] { return t6963::render(state = moduleState(), true).pixels == expected->pixels; };
   EXPECT_TRUE(QTest::qWaitFor(drawn, LimitMs)) << t6963::frameToText(t6963::render(state, true)) << "Image driver:\n"
                                                << t6963::frameToText(*expected) << driver.output();
   EXPECT_EQ(state.violations.total, 0U);
 }
+
+TEST_F(ThroughKelvariPort, Lcd4linuxOverPpdevDrawsWhatItsImageDriverDraws) {
+  expectLcd4linuxDrawsWhatItsImageDriverDraws(StandardLayout);
+}
+
+TEST_P(Lcd4linuxLayouts, DrawWhatItsImageDriverDrawsOnTheModuleOfTheirBuild) {
+  expectLcd4linuxDrawsWhatItsImageDriverDraws(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Builds, Lcd4linuxLayouts,
+    ::testing::Values(Lcd4linuxLayout{"Cell8On240x128", 240, 128, 8, StandardLayout.wires,
+                                      {"DLPORTIO_LCD_SIZE=240x128", "DLPORTIO_LCD_FONT=8x8"}},
+                      Lcd4linuxLayout{"MovedWiresOn240x64", 240, 64, 6, "WR:INIT,CE:STROBE,CD:SLCTIN,RD:AUTOFD",
+                                      {"DLPORTIO_LCD_WIRING=WR:INIT,CE:STROBE,CD:SLCTIN,RD:AUTOFD"}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // A loopback port free now, for LCDd to listen on.
 quint16 freeLoopbackPort() {
@@ -179,14 +199,15 @@ bool shows(const t6963::ModuleState& state, int column, int row, const std::stri
   return lit != 0;
 }
 
-TEST_F(ThroughKelvariPort, LcddOverDirectIoShowsAClientsStringAtItsRowAndColumn) {
+void ThroughKelvariPort::expectLcddShowsAClientsString(const std::string& size) {
   if (!installed(Lcdd)) GTEST_SKIP() << "LCDd is not installed (scripts/install-deps.sh brings lcdproc)";
   const quint16 port = freeLoopbackPort();
   const QString config = writePrivate("LCDd.conf", "[server]\nDriverPath=/usr/lib/x86_64-linux-gnu/lcdproc/\n"
                                                    "Driver=t6963\nBind=127.0.0.1\nPort=" + std::to_string(port) +
                                                    "\nServerScreen=off\nReportToSyslog=no\n"
-                                                   "[t6963]\nSize=240x64\nPort=0x378\n");
-  Program server(underKelvariPort({Lcdd, "-f", "-c", config}), path("LCDd.log"));
+                                                   "[t6963]\nSize=" + size + "\nPort=0x378\n");
+  Program server(underKelvariPort({Lcdd, "-f", "-c", config}), path("LCDd.log"),
+                 {QString::fromStdString("DLPORTIO_LCD_SIZE=" + size)});
   // The client stays connected to the end: LCDd drops a client's screens when it goes.
   QTcpSocket client;
   const bool connected = QTest::qWaitFor([&] {
@@ -202,6 +223,27 @@ TEST_F(ThroughKelvariPort, LcddOverDirectIoShowsAClientsStringAtItsRowAndColumn)
   EXPECT_TRUE(QTest::qWaitFor([&] { return shows(state = moduleState(), 6, 3, "Kelvari"); }, LimitMs))
       << t6963::frameToText(t6963::render(state, true)) << server.output();
   EXPECT_EQ(state.violations.total, 0U);
+}
+
+TEST_F(ThroughKelvariPort, LcddOverDirectIoShowsAClientsStringAtItsRowAndColumn) { expectLcddShowsAClientsString("240x64"); }
+
+class LcddSizes : public ThroughKelvariPort, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(LcddSizes, ShowAClientsStringOnTheModuleOfTheirGlass) { expectLcddShowsAClientsString(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Builds, LcddSizes, ::testing::Values("240x128", "128x64"),
+                         [](const auto& row) { return std::string(row.param); });
+
+// Waits 20 µs by the clock before each byte, never reading the status: a real controller is
+// long ready then, though only four port accesses have passed since the command before.
+TEST_F(ThroughKelvariPort, ADriverThatWaitsByTheClockHasEveryByteTaken) {
+  Program program(underKelvariPort({CLOCK_DRIVER_PATH}), path("clock_driver.log"));
+  ASSERT_TRUE(program.waitForFinished(LimitMs)) << program.output();
+  EXPECT_TRUE(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0) << program.output();
+  const t6963::ModuleState state = moduleState();
+  EXPECT_EQ(state.violations.total, 0U);
+  for (std::uint8_t byte = 1; byte <= 60; ++byte) ASSERT_EQ(state.ram[0x0200 + byte - 1], byte) << "byte " << int{byte};
+  EXPECT_EQ(state.controller.addressPointer, 0x0200 + 60);
 }
 
 TEST_F(ThroughKelvariPort, EveryInOutFormOnTheModulesPortsAndNoneElsewhere) {

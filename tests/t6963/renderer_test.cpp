@@ -1,5 +1,5 @@
 // The renderer: golden frames of text, graphics, the combine modes, attribute mode, the
-// cursor and CG RAM glyphs, and the addressing rules behind them. Scenes are set straight in
+// cursor and CG RAM glyphs, the addressing rules behind them, and other builds' glass and font. Scenes are set straight in
 // a ModuleState: the renderer reads memory and registers only.
 #include <gtest/gtest.h>
 
@@ -7,9 +7,12 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "golden.h"
+#include "bench_protocol.h"
 #include "t6963/character_rom.h"
+#include "t6963/controller.h"
 #include "t6963/renderer.h"
 #include "t6963/t6963c.h"
 
@@ -379,6 +382,75 @@ TEST(Renderer, FrameToTextIsOneLinePerPixelRow) {
   EXPECT_EQ(text[text.size() - 2], '#');
   EXPECT_EQ(text[Width], '\n');
 }
+
+struct BuildCase {
+  const char* name;
+  int width, height, font;
+};
+void PrintTo(const BuildCase& c, std::ostream* out) { *out << c.name; }
+
+class OnAnyBuild : public ::testing::TestWithParam<BuildCase> {};
+
+// Text 'A' in cell (0, 0), the cursor's block in cell (2, 0), a full graphic byte in column 1
+// of row 10 and in the last displayed column of row 20 (rows two bytes longer than the glass
+// shows); then a screen peek at the last displayed column and one past it.
+TEST_P(OnAnyBuild, CellsAndGraphicBytesAreAsWideAsTheFontAndTheGlassCutsTheLastOne) {
+  const BuildCase& row = GetParam();
+  ModuleState state = scene(cmd::ModeSet, TextAndGraphic | cmd::DisplayCursorOn);
+  state.build.width = static_cast<std::uint16_t>(row.width);
+  state.build.height = static_cast<std::uint16_t>(row.height);
+  state.build.fontWidth = static_cast<std::uint8_t>(row.font);
+  state.build.ramBytes = MaxRamBytes;
+  const int columns = state.build.displayedColumns();
+  ControllerRegisters& c = state.controller;
+  const int area = columns + 2;
+  c.textArea = c.graphicArea = static_cast<std::uint8_t>(area);
+  c.graphicHome = 0x4000;
+  c.cursorX = 2;
+  c.cursorY = 0;
+  c.cursorLines = 8;
+  state.ram[TextHome] = 'A' - 0x20;
+  state.ram[static_cast<std::size_t>(c.graphicHome + 10 * area + 1)] = 0xFF;
+  state.ram[static_cast<std::size_t>(c.graphicHome + 20 * area + columns - 1)] = 0xFF;
+
+  const Frame frame = render(state, true);
+  ASSERT_EQ(frame.width, row.width);
+  ASSERT_EQ(frame.height, row.height);
+  const auto& glyph = romGlyph('A' - 0x20);
+  for (int y = 0; y < FontHeight; ++y) {
+    for (int x = 0; x < row.font; ++x) {
+      const int dot = x < 5 ? (glyph[static_cast<std::size_t>(y)] >> (5 - x)) & 1 : 0;
+      ASSERT_EQ(frame.at(x, y), dot) << "the ROM's five dots stand at the cell's left, at " << x << "," << y;
+    }
+  }
+  const auto litIn = [&](int y, int from, int to) {
+    int lit = 0;
+    for (int x = from; x < to; ++x) lit += frame.at(x, y);
+    return lit;
+  };
+  EXPECT_EQ(litIn(10, 0, row.width), row.font) << "a graphic byte shows the font's width of bits";
+  EXPECT_EQ(litIn(10, row.font, 2 * row.font), row.font);
+  EXPECT_EQ(litIn(20, 0, row.width), row.width - (columns - 1) * row.font) << "the glass ends inside the last byte";
+  EXPECT_EQ(litIn(0, 2 * row.font, row.width), row.font) << "the cursor covers its cell";
+
+  testing::StoppedControllerClock clock;
+  const auto peekAt = [&](int column) {
+    state.bus.accessCount += DefaultBusyAccesses + 1;  // past the busy time of the command before
+    c.addressPointer = static_cast<std::uint16_t>(c.graphicHome + 20 * area + column);
+    writeCycle(state, true, cmd::ScreenPeek, false, clock);
+    return std::pair{c.peekCopyError, c.readLatch};
+  };
+  EXPECT_EQ(peekAt(columns - 1), std::pair(std::uint8_t{0}, state.build.pixelMask()));
+  EXPECT_EQ(peekAt(columns).first, 1) << "a column beyond the glass is outside the displayed area";
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, OnAnyBuild,
+                         ::testing::Values(BuildCase{"Standard240x64Font6", 240, 64, 6},
+                                           BuildCase{"Wide240x128Font8", 240, 128, 8},
+                                           BuildCase{"Small128x64Font5", 128, 64, 5},
+                                           BuildCase{"Odd100x32Font7", 100, 32, 7},
+                                           BuildCase{"Largest640x256Font8", 640, 256, 8}),
+                         [](const auto& build) { return std::string(build.param.name); });
 
 }  // namespace
 }  // namespace t6963

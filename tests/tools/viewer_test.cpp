@@ -344,6 +344,33 @@ TEST(LcdviewBinary, LogPrintsTheDecodedTraceFromWhereItBegins) {
   EXPECT_THAT(run.out, HasSubstr("  command   0xC0  write 0xA5 and advance [1 poll]\n"));
 }
 
+TEST(LcdviewBinary, OneShotOutputsFollowTheModulesBuild) {
+  portlib_test::TestSegment segment;
+  const t6963::ModuleBuild build{240, 128, 8, 0x8000, std::get<t6963::Cable>(t6963::parseCable("WR:INIT,CE:GND,CD:SLCTIN,RD:AUTOFD"))};
+  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero, build);
+  {
+    const t6963::StateUpdate update(module.state());
+    auto& c = module.state().controller;
+    c.graphicHome = 0x0200;
+    c.graphicArea = 30;
+    c.displayMode = t6963c::cmd::DisplayMode | t6963c::cmd::DisplayGraphicOn;
+    module.state().ram[0x0200 + 127 * 30 + 29] = 0x01;  // the glass's last pixel, bit 0 of an 8-pixel byte
+  }
+  QTemporaryDir dir;
+  const QString name = QString::fromStdString(segment.name());
+  const auto run = runLcdview({"--segment", name, "--text", "--log", "--png", dir.filePath("f.png"), "--scale", "1",
+                               "--vcd", dir.filePath("f.vcd")});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto lines = QString::fromStdString(run.out).split('\n');
+  ASSERT_GE(lines.size(), 130);
+  EXPECT_EQ(lines[127], QString(239, '.') + '#');
+  EXPECT_EQ(lines[129].toStdString(), "module 240x128 8x8 32K, cable WR:INIT,CE:GND,CD:SLCTIN,RD:AUTOFD");
+  EXPECT_EQ(QImage(dir.filePath("f.png")).size(), QSize(240, 128));
+  QFile vcd(dir.filePath("f.vcd"));
+  ASSERT_TRUE(vcd.open(QIODevice::ReadOnly));
+  EXPECT_THAT(vcd.readAll().toStdString(), HasSubstr("module 240x128 8x8 32K, cable WR:INIT,CE:GND"));
+}
+
 TEST(LcdviewBinary, AVcdThatCannotBeWrittenFailsClearlyAndLeavesNothingBehind) {
   TrafficSegment traffic;
   for (int i = 0; i < 200; ++i) ASSERT_TRUE(traffic.bench().data(static_cast<std::uint8_t>(i)));
