@@ -39,6 +39,11 @@ QSize LcdWidget::sizeHint() const {
   return {frame_.width * PreferredScale + 2 * Bezel, frame_.height * PreferredScale + 2 * Bezel};
 }
 
+int LcdWidget::heightForWidth(int width) const {
+  const int scale = std::clamp((width - 2 * Bezel) / frame_.width, MinScale, PreferredScale);
+  return frame_.height * scale + 2 * Bezel;
+}
+
 QSize LcdWidget::minimumSizeHint() const { return {frame_.width + 2 * Bezel, frame_.height + 2 * Bezel}; }
 
 void LcdWidget::paintEvent(QPaintEvent*) {

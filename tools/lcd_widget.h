@@ -1,5 +1,6 @@
 // The glass of the virtual LCD: shows the latest frame at the largest whole scale that fits,
-// centred on a dark bezel. Holds no module state of its own.
+// centred on a dark bezel, and asks for no more height than its width can show at a scale of
+// up to 4. Holds no module state of its own.
 #pragma once
 
 #include <QImage>
@@ -21,6 +22,8 @@ class LcdWidget : public QWidget {
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

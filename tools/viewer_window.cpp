@@ -49,7 +49,6 @@ ViewerWindow::~ViewerWindow() = default;
 // The smallest window has the log beside the glass; from the stacked layout's smallest
 // height on, the log goes below it (resizeEvent). Both follow the glass's size.
 void ViewerWindow::fitToGlass() {
-  const QBoxLayout::Direction direction = ui_->glassAndLogLayout->direction();
   ui_->glassAndLogLayout->setDirection(QBoxLayout::LeftToRight);
   layout()->invalidate();
   const QSize beside = layout()->minimumSize();
@@ -57,16 +56,21 @@ void ViewerWindow::fitToGlass() {
   layout()->invalidate();
   stackedMinimumHeight_ = layout()->minimumSize().height();
   setMinimumSize(std::max(beside.width(), layout()->minimumSize().width()), beside.height());
-  ui_->glassAndLogLayout->setDirection(direction);
+  arrange();
 }
 
 void ViewerWindow::resizeEvent(QResizeEvent* event) {
+  arrange();
+  QWidget::resizeEvent(event);
+}
+
+void ViewerWindow::arrange() {
   const bool stacked = height() >= stackedMinimumHeight_;
   ui_->glassAndLogLayout->setDirection(stacked ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
-  // Beside the glass, at its smallest scale, the log takes most of the width.
+  // Beside the glass, at its smallest scale, the log takes most of the width; below it, the
+  // height the glass's width cannot use.
   ui_->glassAndLogLayout->setStretch(0, stacked ? 0 : 1);
-  ui_->glassAndLogLayout->setStretch(1, stacked ? 0 : 2);
-  QWidget::resizeEvent(event);
+  ui_->glassAndLogLayout->setStretch(1, stacked ? 1 : 2);
 }
 
 bool ViewerWindow::attach() {

@@ -61,6 +61,7 @@ class ViewerWindow : public QWidget {
  private:
   bool attach();  // whether the module is there, attaching to it when it has appeared
   void fitToGlass();
+  void arrange();  // the log below the glass or beside it, as the window's height allows
   void powerCycle();
   void setConnected(bool connected);
   void setBusyAccesses(int accesses);

@@ -2,10 +2,12 @@
 # Smoke test in a real X server: installs the build into a temporary prefix, starts the
 # installed test bench and viewer under a private Xvfb on a private virtual display module,
 # on a laptop's screen (1366x768) and on a full-HD one, and checks that both windows open
-# whole on the screen without covering each other. On the full-HD screen it clicks
-# "StartLPTDriver", "InitLCD" and "PrintLCDText" at their places in the window, and checks
-# the module's frame against the expected one. Screenshots of both windows, and of the two
-# side by side (the README's screenshot), are left in the output folder.
+# whole on the screen without covering each other; on the laptop's screen also with a
+# 240x128 module strapped 8x8, which the test bench makes at "StartLPTDriver" before the
+# viewer opens. On the full-HD screen it clicks "StartLPTDriver", "InitLCD" and
+# "PrintLCDText" at their places in the window, and checks the module's frame against the
+# expected one. Screenshots of both windows, and of the two side by side (the README's
+# screenshot), are left in the output folder.
 # Usage: smoke_test.sh <build dir> <main window .ui> <expected frame> <output folder>
 # Exits 77 (skipped) when a tool it needs is missing. Every wait is bounded.
 set -euo pipefail
@@ -73,23 +75,49 @@ bench="" viewer=""
 found_bench() { bench="$(window_of '^Kelvari v')"; [ -n "$bench" ]; }
 found_viewer() { viewer="$(window_of '^lcdview')"; [ -n "$viewer" ]; }
 
+# The centre of a control: its geometry in the form, plus that of every widget it sits in.
+centre() {
+  local path="//widget[@name='$1']/ancestor-or-self::widget[parent::widget]/property[@name='geometry']/rect"
+  local x y w h
+  x="$(xmllint --xpath "sum($path/x)" "$form")"
+  y="$(xmllint --xpath "sum($path/y)" "$form")"
+  w="$(xmllint --xpath "string(//widget[@name='$1']/property[@name='geometry']/rect/width)" "$form")"
+  h="$(xmllint --xpath "string(//widget[@name='$1']/property[@name='geometry']/rect/height)" "$form")"
+  [ -n "$w" ] || fail "no control $1 in $form"
+  echo "$((x + w / 2)) $((y + h / 2))"
+}
+click() {
+  local position
+  position="$(centre "$1")"
+  # shellcheck disable=SC2086
+  xdotool mousemove --window "$bench" $position click 1 || fail "click on $1"
+}
 # open_windows <width>x<height>: a private Xvfb of that size (it picks a free display itself
 # and writes its number once it accepts clients), with the installed test bench and viewer.
 # -noreset: xdotool's polls come and go while the programs start, and a server that resets
 # when its last client leaves refuses the connections made during the reset.
-open_windows() {
+start_xvfb() {
   rm -f "$work/display"
   timeout "$alive" Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
   pids+=($!)
   poll 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   our_display=":$(cat "$work/display")"
   export DISPLAY="$our_display"
+}
+start_bench() {
   timeout "$alive" "$work/prefix/bin/kelvari" >"$out/kelvari.log" 2>&1 &
   pids+=($!)
+  poll 60 found_bench || fail "the test bench's window did not appear ($(cat "$out/kelvari.log"))"
+}
+start_viewer() {
   timeout "$alive" "$work/prefix/bin/lcdview" >"$out/lcdview.log" 2>&1 &
   pids+=($!)
-  poll 60 found_bench || fail "the test bench's window did not appear ($(cat "$out/kelvari.log"))"
   poll 60 found_viewer || fail "the viewer's window did not appear ($(cat "$out/lcdview.log"))"
+}
+open_windows() {
+  start_xvfb "$1"
+  start_bench
+  start_viewer
 }
 
 # Both windows whole on the <width>x<height> screen, and neither over the other.
@@ -115,26 +143,23 @@ check_geometry 1366x768
 import -window root "$out/laptop.png" || fail "no screenshot of the laptop's screen"
 stop_programs
 
+# A 240x128 module strapped 8x8, made by the test bench at "StartLPTDriver" before the viewer
+# opens, so that the viewer places itself for that glass.
+built_as_240x128() { "$work/prefix/bin/lcdview" --text --segment "$segment" 2>/dev/null | head -n 1 | grep -qx '.\{240\}' &&
+  [ "$("$work/prefix/bin/lcdview" --text --segment "$segment" | wc -l)" = 128 ]; }
+start_xvfb 1366x768
+DLPORTIO_LCD_SIZE=240x128 DLPORTIO_LCD_FONT=8x8 start_bench
+click StartLPTDriver_Button1
+poll 20 built_as_240x128 || fail "the test bench did not make a 240x128 module"
+start_viewer
+check_geometry 1366x768
+import -window root "$out/laptop-240x128.png" || fail "no screenshot of the laptop's screen with a 240x128 module"
+stop_programs
+rm -f "/dev/shm${segment}"
+
 open_windows 1920x1080
 check_geometry 1920x1080
 
-# The centre of a control: its geometry in the form, plus that of every widget it sits in.
-centre() {
-  local path="//widget[@name='$1']/ancestor-or-self::widget[parent::widget]/property[@name='geometry']/rect"
-  local x y w h
-  x="$(xmllint --xpath "sum($path/x)" "$form")"
-  y="$(xmllint --xpath "sum($path/y)" "$form")"
-  w="$(xmllint --xpath "string(//widget[@name='$1']/property[@name='geometry']/rect/width)" "$form")"
-  h="$(xmllint --xpath "string(//widget[@name='$1']/property[@name='geometry']/rect/height)" "$form")"
-  [ -n "$w" ] || fail "no control $1 in $form"
-  echo "$((x + w / 2)) $((y + h / 2))"
-}
-click() {
-  local position
-  position="$(centre "$1")"
-  # shellcheck disable=SC2086
-  xdotool mousemove --window "$bench" $position click 1 || fail "click on $1"
-}
 click StartLPTDriver_Button1
 click InitLCD_Button1
 click PrintLCDText_Button1

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLayout>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -18,6 +19,7 @@
 #include <sys/resource.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -33,6 +35,7 @@
 #include "tools/lcd_widget.h"
 #include "tools/status_text.h"
 #include "tools/viewer_options.h"
+#include "tools/viewer_placement.h"
 #include "tools/viewer_window.h"
 
 namespace {
@@ -410,8 +413,9 @@ QApplication& application() {
   static int argc = 1;
   static char name[] = "viewer_test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: a shown window's input devices must not outlive it at exit.
+  static QApplication* const app = new QApplication(argc, argv);
+  return *app;
 }
 
 template <typename Widget>
@@ -500,7 +504,7 @@ TEST(ViewerWindow, KeepsTheLastGoodFrameWhileAWriterIsStoppedInTheMiddleOfAnUpda
   drawKnownPicture(module.state());
   lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
   auto* glass = child<lcdview::LcdWidget>(window, "lcdWidget");
-  glass->resize(glass->sizeHint());
+  window.layout()->activate();  // the glass at the size the window gives it
   const QImage good = glass->grab().toImage();
 
   t6963::testing::WriterInUpdate holder(segment.name());
@@ -516,5 +520,52 @@ TEST(ViewerWindow, KeepsTheLastGoodFrameWhileAWriterIsStoppedInTheMiddleOfAnUpda
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, "lcdview: " + stopped + "\n");
 }
+
+struct LaptopCase {
+  const char* name;
+  int width, height;  // the glass; 0: no module yet
+};
+void PrintTo(const LaptopCase& c, std::ostream* out) { *out << c.name; }
+
+class OnALaptop : public ::testing::TestWithParam<LaptopCase> {};
+
+// Where the window opens beside the bench on a 1366x768 screen: whole and apart from it,
+// its status whole, the glass whole at a scale of 1 or more, and the log beside or below it
+// at least half as wide as the window.
+TEST_P(OnALaptop, TheWindowShowsAllOfItsStatusGlassAndAReadableLog) {
+  application();
+  portlib_test::TestSegment segment;
+  std::optional<t6963::SharedModule> module;
+  if (GetParam().width != 0) {
+    t6963::ModuleBuild build;
+    build.width = static_cast<std::uint16_t>(GetParam().width);
+    build.height = static_cast<std::uint16_t>(GetParam().height);
+    module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero, build);
+  }
+  lcdview::ViewerWindow window(segment.name(), t6963::PowerOnContents::Zero);
+  const QRect screen(0, 0, 1366, 768);
+  const QRect bench(lcdview::benchClientGeometry().topLeft(),
+                    lcdview::benchClientGeometry().size() + lcdview::WindowFrameAllowance);
+  const QRect place = lcdview::placeViewer(bench, window.minimumSize() + lcdview::WindowFrameAllowance,
+                                           window.size() + lcdview::WindowFrameAllowance, screen);
+  EXPECT_TRUE(screen.contains(place));
+  EXPECT_FALSE(place.intersects(bench));
+  window.resize(place.size() - lcdview::WindowFrameAllowance);
+  window.show();
+  QApplication::processEvents();
+
+  auto* status = child<QLabel>(window, "statusLabel");
+  EXPECT_GE(status->height(), status->heightForWidth(status->width())) << status->text().toStdString();
+  auto* glass = child<lcdview::LcdWidget>(window, "lcdWidget");
+  const t6963::Frame frame = module ? t6963::render(module->snapshot(), true) : t6963::Frame{};
+  EXPECT_GE(glass->width(), frame.width * glass->fittingScale());
+  EXPECT_GE(glass->height(), frame.height * glass->fittingScale());
+  EXPECT_GE(child<QPlainTextEdit>(window, "busLogView")->width(), window.width() / 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, OnALaptop,
+                         ::testing::Values(LaptopCase{"WaitingForTheModule", 0, 0}, LaptopCase{"Standard240x64", 240, 64},
+                                           LaptopCase{"Tall240x128", 240, 128}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
