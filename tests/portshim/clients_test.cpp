@@ -108,25 +108,31 @@ bool installed(const char* program) { return ::access(program, X_OK) == 0; }
 const Lcd4linuxLayout StandardLayout{"Standard", 240, 64, 6, "WR:STROBE,CE:AUTOFD,CD:INIT,RD:SLCTIN", {}};
 
 std::string lcd4linuxConfig(const Lcd4linuxLayout& layout) {
-  const std::string size = "'" + std::to_string(layout.width) + "x" + std::to_string(layout.height) + "'";
-  std::string wires;
+  std::ostringstream config;
+  const auto size = [&] { config << "  Size '" << layout.width << 'x' << layout.height << "'\n"; };
+  config << "Display T6963 {\n  Driver 'T6963'\n  Model 'T6963'\n";
+  size();
+  config << "  Cell " << layout.cell << "\n  Port '/dev/parport0'\n";
   for (const QString& wire : QString(layout.wires).split(',')) {
-    wires += "  Wire." + wire.section(':', 0, 0).toStdString() + " '" + wire.section(':', 1).toStdString() + "'\n";
+    config << "  Wire." << wire.section(':', 0, 0).toStdString() << " '" << wire.section(':', 1).toStdString() << "'\n";
   }
-  const std::string lastRow = layout.height > 64 ? "  Row" + std::to_string(layout.height / 8) + ".Col1 'Title'\n" : "";
-  return "Display T6963 {\n  Driver 'T6963'\n  Model 'T6963'\n  Size " + size + "\n  Cell " +
-         std::to_string(layout.cell) + "\n  Port '/dev/parport0'\n" + wires +
-         "}\nDisplay Image {\n  Driver 'Image'\n  Format 'PPM'\n  Size " + size +
-         "\n  Font '6x8'\n  Pixel '1+0'\n  Gap '0x0'\n  Basecolor 'ffffff'\n}\n"
-         "Widget Title {\n  class 'Text'\n  expression 'Kelvari 16'\n}\n"
-         "Widget Level {\n  class 'Bar'\n  expression 60\n  min 0\n  max 100\n  length 20\n}\n"
-         "Layout L {\n  Row1.Col1 'Title'\n  Row3.Col2 'Level'\n" + lastRow + "}\nLayout 'L'\nDisplay 'T6963'\n";
+  config << "}\nDisplay Image {\n  Driver 'Image'\n  Format 'PPM'\n";
+  size();
+  config << "  Font '6x8'\n  Pixel '1+0'\n  Gap '0x0'\n  Basecolor 'ffffff'\n}\n"
+            "Widget Title {\n  class 'Text'\n  expression 'Kelvari 16'\n}\n"
+            "Widget Level {\n  class 'Bar'\n  expression 60\n  min 0\n  max 100\n  length 20\n}\n"
+            "Layout L {\n  Row1.Col1 'Title'\n  Row3.Col2 'Level'\n";
+  if (layout.height > 64) config << "  Row" << layout.height / 8 << ".Col1 'Title'\n";
+  config << "}\nLayout 'L'\nDisplay 'T6963'\n";
+  return config.str();
 }
 
 // The PPM's pixels as the module's frame holds them (1 = dark); empty while incomplete.
 std::optional<t6963::Frame> readPpm(const QString& file, int width, int height) {
   const std::string ppm = readFile(file);
-  const std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  std::ostringstream expectedHeader;
+  expectedHeader << "P6\n" << width << ' ' << height << "\n255\n";
+  const std::string header = expectedHeader.str();
   t6963::Frame frame(width, height);
   if (ppm.size() != header.size() + frame.pixels.size() * 3 || ppm.compare(0, header.size(), header) != 0) {
     return std::nullopt;
