@@ -15,7 +15,7 @@
 
 #include "replay/capture_reader.h"
 #include "replay/cycle_extractor.h"
-#include "replay/interim_log.h"
+#include "replay/module_replay.h"
 #include "replay/sample_scanner.h"
 #include "tests/replay/bus_capture.h"
 
@@ -93,7 +93,7 @@ void BM_ReplaySessionLogged(benchmark::State& state) {
   std::ofstream null("/dev/null");
   std::uint64_t samples = 0;
   for (auto _ : state) {
-    replay::InterimLog log(null);
+    replay::ModuleReplay log({}, null);
     samples += replaySession(log);
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(samples));

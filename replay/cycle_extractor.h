@@ -58,6 +58,7 @@ class CycleExtractor : public ChangeSink {
   SampleClock clock_{1};
   bool started_ = false;
   Levels now_;
+  std::uint8_t dataBefore_ = 0;  // D0-D7 in the sample before the change under way
   std::optional<OpenCycle> write_;
   std::optional<OpenCycle> read_;
   std::array<std::optional<std::uint64_t>, StrobeCount> fallSeenAt_;

@@ -10,8 +10,10 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "replay/cycle_extractor.h"
+#include "t6963/controller.h"
 
 namespace replay_test {
 namespace {
@@ -91,7 +93,26 @@ void McuBus::write(bool command, std::uint8_t byte, Fault fault) {
     mark();
     planted_.push_back({replay::TimingRule::DataHold, now_, now_ - end});
   }
-  wait(2000);
+  wait(command ? 5000 : 2000);
+}
+
+void McuBus::read(bool status, std::uint8_t byte) {
+  setData(0);  // released by the microcontroller: the analyser's pull-downs hold them low
+  set(BusLine::Cd, status);
+  mark();
+  wait(150);
+  set(BusLine::Rd, false);
+  mark();
+  wait(100);
+  setData(byte);
+  mark();
+  wait(50);
+  set(BusLine::Rd, true);
+  mark();
+  wait(20);
+  setData(0);  // released by the controller
+  mark();
+  wait(1000);
 }
 
 Capture McuBus::finish() {
@@ -194,6 +215,57 @@ Recorded replayFile(const std::string& path, const replay::ReadOptions& options,
   replay::CycleExtractor extractor(sink, channels, wiring);
   sink.recorded.notes = replay::readCapture(path, extractor, options).notes;
   return sink.recorded;
+}
+
+replay::ReplaySetup zeroedModule() {
+  replay::ReplaySetup setup;
+  setup.powerOn = t6963::PowerOnContents::Zero;
+  return setup;
+}
+
+ReplayedModule replayModule(const std::string& path, const replay::ReplaySetup& setup,
+                            const replay::ReadOptions& options, const std::string& channels) {
+  std::ostringstream log;
+  replay::ModuleReplay module(setup, log);
+  replay::CycleExtractor extractor(module, channels, {});
+  replay::readCapture(path, extractor, options);
+  return {log.str(), module.module()};
+}
+
+t6963::ModuleState moduleOf(const std::vector<McuBus::Byte>& bytes) {
+  struct Stopped final : t6963::ControllerClock {
+    t6963::Nanoseconds now() noexcept override { return 0; }
+  } clock;
+  t6963::ModuleState state;
+  t6963::powerOn(state, t6963::PowerOnContents::Zero, 0, 0);
+  t6963::setBusyAccesses(state, 0);
+  for (const auto& byte : bytes) t6963::writeCycle(state, byte.command, byte.byte, true, clock);
+  return state;
+}
+
+std::vector<LogLine> entryLines(const std::string& log) {
+  std::vector<LogLine> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    LogLine entry;
+    std::string byte;
+    if (!(fields >> entry.microseconds >> entry.kind)) continue;
+    if (entry.kind == "not" && fields >> byte) entry.kind += ' ' + byte;  // "not ready"
+    fields >> byte;
+    entry.byte = static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16));
+    std::getline(fields >> std::ws, entry.text);
+    lines.push_back(entry);
+  }
+  return lines;
+}
+
+std::vector<LogLine> linesOfKind(const std::string& log, const std::string& kind) {
+  std::vector<LogLine> lines;
+  for (auto& line : entryLines(log)) {
+    if (line.kind == kind) lines.push_back(std::move(line));
+  }
+  return lines;
 }
 
 }  // namespace replay_test
