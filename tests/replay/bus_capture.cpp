@@ -2,6 +2,7 @@
 #include "tests/replay/bus_capture.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -191,10 +192,17 @@ void writeBinary(const std::string& path, const Capture& capture) {
   });
 }
 
-Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds) {
+Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds,
+               const std::vector<std::string>& environment) {
   QStringList list;
   for (const auto& argument : arguments) list << QString::fromStdString(argument);
   QProcess process;
+  QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+  for (const auto& variable : environment) {
+    const auto equals = variable.find('=');
+    variables.insert(QString::fromStdString(variable.substr(0, equals)), QString::fromStdString(variable.substr(equals + 1)));
+  }
+  process.setProcessEnvironment(variables);
   process.start(QString::fromStdString(program), list);
   if (!process.waitForFinished(seconds * 1000)) {
     process.kill();
@@ -205,7 +213,9 @@ Run runProgram(const std::string& program, const std::vector<std::string>& argum
           process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
 
-Run runReplay(const std::vector<std::string>& arguments) { return runProgram(KELVARI_REPLAY_PATH, arguments); }
+Run runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+  return runProgram(KELVARI_REPLAY_PATH, arguments, 60, environment);
+}
 
 std::string sigrokCli() { return QStandardPaths::findExecutable(QStringLiteral("sigrok-cli")).toStdString(); }
 

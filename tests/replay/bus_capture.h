@@ -101,9 +101,10 @@ struct Run {
   std::string out;
   std::string err;
 };
-// A program run to its end, at most `seconds`.
-Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds = 60);
-Run runReplay(const std::vector<std::string>& arguments);
+// A program run to its end, at most `seconds`, with "NAME=VALUE" added to its environment.
+Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds = 60,
+               const std::vector<std::string>& environment = {});
+Run runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
 // sigrok-cli's path, empty if it is not installed.
 std::string sigrokCli();
 
