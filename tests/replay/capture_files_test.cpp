@@ -163,6 +163,16 @@ INSTANTIATE_TEST_SUITE_P(
                       return std::vector<std::string>{whole};
                     },
                     "cut short before its metadata"},
+        BadInputRow{"SessionWithADamagedMember",
+                    [](const std::string& dir) {
+                      const auto path = sessionWith(dir, AnalyserNames);
+                      std::fstream bytes(path, std::ios::in | std::ios::out | std::ios::binary);
+                      const std::string text((std::istreambuf_iterator<char>(bytes)), std::istreambuf_iterator<char>());
+                      bytes.seekp(static_cast<std::streamoff>(text.find("logic-1-1") + 12));
+                      bytes.write("\xFF\x00\xFF\x00", 4);
+                      return std::vector<std::string>{path};
+                    },
+                    "the session file's member logic-1-1 is damaged: "},
         BadInputRow{"VcdWithoutTimescale",
                     [](const std::string& dir) {
                       return std::vector<std::string>{file(dir, "x.vcd", "$var wire 1 ! D0 $end\n$enddefinitions $end\n#0\n")};
