@@ -22,7 +22,6 @@ namespace {
 using replay::bit;
 
 constexpr std::uint64_t Billion = 1'000'000'000;
-constexpr std::size_t SessionChunkSamples = std::size_t{1} << 20;
 
 // The capture channels' bits (channel k at bit k) of levels kept per bus line.
 std::uint16_t channelWord(const replay::Levels& levels) {
@@ -150,9 +149,8 @@ void writeVcd(const std::string& path, const Capture& capture,
   file << '#' << stamp(capture.samples - 1) << '\n';
 }
 
-// The capture as dense 16-bit samples, a block at a time.
 void forEachBlock(const Capture& capture, const std::function<void(const std::uint16_t*, std::size_t)>& take) {
-  std::vector<std::uint16_t> block(SessionChunkSamples);
+  std::vector<std::uint16_t> block(SessionBlockSamples);
   std::size_t next = 0;
   std::uint16_t word = 0;
   for (std::uint64_t from = 0; from < capture.samples; from += block.size()) {
@@ -212,6 +210,8 @@ Run runProgram(const std::string& program, const std::vector<std::string>& argum
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
           process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
+
+std::string replayProgram() { return KELVARI_REPLAY_PATH; }
 
 Run runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
   return runProgram(KELVARI_REPLAY_PATH, arguments, 60, environment);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,7 @@ class McuBus {
   void read(bool status, std::uint8_t byte);
   // The bus left as it is.
   void idle(double nanoseconds) { wait(nanoseconds); }
+  std::uint64_t now() const { return now_; }  // the next sample
   // /CE released, then a microsecond of idle bus.
   Capture finish();
 
@@ -93,6 +95,10 @@ void writeVcd(const std::string& path, const Capture& capture,
               const std::array<std::string, replay::BusLineCount>& names = AnalyserNames);
 void writeSession(const std::string& path, const Capture& capture,
                   const std::array<std::string, replay::BusLineCount>& names = AnalyserNames);
+// The capture as dense 16-bit samples, channel k carrying ChannelLines[k], in blocks of
+// SessionBlockSamples (the last one shorter), as writeSession() gives them to libsigrok.
+inline constexpr std::size_t SessionBlockSamples = std::size_t{1} << 20;
+void forEachBlock(const Capture& capture, const std::function<void(const std::uint16_t*, std::size_t)>& take);
 // Raw 16-bit little-endian samples, as `-I binary:numchannels=16` reads them.
 void writeBinary(const std::string& path, const Capture& capture);
 
@@ -105,6 +111,8 @@ struct Run {
 Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds = 60,
                const std::vector<std::string>& environment = {});
 Run runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+// kelvari-replay's path.
+std::string replayProgram();
 // sigrok-cli's path, empty if it is not installed.
 std::string sigrokCli();
 
