@@ -143,10 +143,10 @@ TEST_P(McuCapture, EveryByteAndEachPlantedFaultComeOutAtTheirTimesAndNothingElse
   }
 }
 
-// The same in the decoded log: the bytes as data and commands at their times, a VIOLATION
-// line for each planted fault where its interval ends, with what was measured and what is
-// needed, and no other; and the glass shows what the bytes draw.
-TEST_P(McuCapture, TheLogHasEachByteAndEachPlantedFaultAndTheGlassShowsWhatTheyDraw) {
+// The same in the decoded log (the bytes are the cycles above): a VIOLATION line for each
+// planted fault where its interval ends, with what was measured and what is needed, and no
+// other; and the glass shows what the bytes draw.
+TEST_P(McuCapture, TheLogHasEachPlantedFaultAndTheGlassShowsWhatTheBytesDraw) {
   if (GetParam().kind == FileKind::Csv && sigrokCli().empty()) GTEST_SKIP() << "sigrok-cli is not installed";
   const auto bus = traffic(GetParam().rate);
   const Capture capture = McuBus(bus).finish();
@@ -154,17 +154,6 @@ TEST_P(McuCapture, TheLogHasEachByteAndEachPlantedFaultAndTheGlassShowsWhatTheyD
   const auto [path, options] = file(capture, channels);
   const ReplayedModule got = replayModule(path, zeroedModule(), options, channels);
   const double periodUs = 1e6 / static_cast<double>(capture.rate);
-
-  std::vector<LogLine> bytes;
-  for (const auto& line : entryLines(got.log)) {
-    if (line.kind == "data" || line.kind == "command") bytes.push_back(line);
-  }
-  ASSERT_EQ(bytes.size(), bus.bytes().size()) << got.log;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    EXPECT_EQ(bytes[i].byte, bus.bytes()[i].byte) << "byte " << i;
-    EXPECT_EQ(bytes[i].kind, bus.bytes()[i].command ? "command" : "data") << "byte " << i;
-    EXPECT_NEAR(bytes[i].microseconds, static_cast<double>(bus.bytes()[i].end) * periodUs, periodUs) << "byte " << i;
-  }
 
   const std::map<TimingRule, std::string> texts = {
       {TimingRule::PulseWidth, "/WR pulse width "}, {TimingRule::CdSetup, "C/D setup "}, {TimingRule::DataHold, "data hold "}};
