@@ -191,14 +191,14 @@ void ModuleReplay::writeCycle(const Cycle& cycle) {
     ++refused_;
     ++protocol_[static_cast<std::size_t>(*refusal)];
     t6963::recordViolation(model_, {model_.bus.accessCount, *refusal, 0, 0, cycle.byte});
-  } else if (cycle.command) {
-    switch (cycle.byte) {
-      case cmd::ReadIncrement:
-      case cmd::ReadDecrement:
-      case cmd::ReadNoChange: readAddress_ = pointer; break;
-      case cmd::AutoRead: readAddress_ = model_.controller.addressPointer; break;
-      case cmd::ScreenPeek: readAddress_.reset(); break;
-      default: break;
+  } else {
+    // The read latch holds RAM's byte only from a read command to the next byte taken.
+    readAddress_.reset();
+    if (cycle.command && (cycle.byte == cmd::ReadIncrement || cycle.byte == cmd::ReadDecrement ||
+                          cycle.byte == cmd::ReadNoChange)) {
+      readAddress_ = pointer;
+    } else if (cycle.command && cycle.byte == cmd::AutoRead) {
+      readAddress_ = model_.controller.addressPointer;
     }
   }
   log_.written(cycle.end, cycle.command, cycle.byte, refusal);
@@ -223,7 +223,8 @@ void ModuleReplay::readCycle(const Cycle& cycle) {
 void ModuleReplay::statusRead(const Cycle& cycle) {
   ++statusReads_;
   at(cycle.end);
-  if ((cycle.byte & sta::Ready) == sta::Ready && t6963::isBusy(model_, clock_)) {
+  const bool ready = (cycle.byte & sta::Ready) == sta::Ready || (cycle.byte & (sta::AutoReadOk | sta::AutoWriteOk)) != 0;
+  if (ready && t6963::isBusy(model_, clock_)) {
     t6963::endBusy(model_);
     t6963::endBusy(complement_);
   }
@@ -258,6 +259,7 @@ void ModuleReplay::dataRead(const Cycle& cycle) {
     state->controller.readLatch = cycle.byte;
     if (readAddress_) state->ram[*readAddress_ & state->build.ramMask()] = cycle.byte;
   }
+  readAddress_.reset();  // once: a later read of the same latch may no longer be RAM's
   endDataRead();
 }
 

@@ -9,8 +9,8 @@
 // - each read cycle logs what the real controller drove. A status read is compared with the
 //   model's ready bits (STA0-STA3; STA7's phase cannot be known): the real controller busy
 //   where the model says ready is a finding, said once for a run of such polls; the real
-//   controller ready where the model's busy time has not yet passed ends that busy time (the
-//   real chip knows its own). A data read is compared with the model's byte in the bits that
+//   controller ready (STA0 and STA1, or STA2 or STA3 in auto mode) where the model's busy
+//   time has not yet passed ends that busy time (the real chip knows its own). A data read is compared with the model's byte in the bits that
 //   do not depend on the RAM's power-on contents (a second model, its RAM powered on as the
 //   complement, tells which bits do); a difference is a finding. The byte read is then taken
 //   into the model, at the RAM address it came from when it came from RAM;
