@@ -10,10 +10,11 @@
 //   model's ready bits (STA0-STA3; STA7's phase cannot be known): the real controller busy
 //   where the model says ready is a finding, said once for a run of such polls; the real
 //   controller ready (STA0 and STA1, or STA2 or STA3 in auto mode) where the model's busy
-//   time has not yet passed ends that busy time (the real chip knows its own). A data read is compared with the model's byte in the bits that
-//   do not depend on the RAM's power-on contents (a second model, its RAM powered on as the
-//   complement, tells which bits do); a difference is a finding. The byte read is then taken
-//   into the model, at the RAM address it came from when it came from RAM;
+//   time has not yet passed ends that busy time (the real chip knows its own). A data read
+//   is compared with the model's byte in the bits that do not depend on the RAM's power-on
+//   contents (a second model, its RAM powered on as the complement, tells which bits do); a
+//   difference is a finding. The byte read is then taken into the model, at the RAM address
+//   it came from when it came from RAM (the latch after a read command, once; auto read);
 // - timing violations and the extractor's protocol findings are VIOLATION lines; a cycle with
 //   x or z on the lines it takes is not replayed and is one too;
 // - `until`: the replay stops at that sample; the log ends and the module stays as it stood.
