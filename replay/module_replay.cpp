@@ -192,13 +192,12 @@ void ModuleReplay::writeCycle(const Cycle& cycle) {
     ++protocol_[static_cast<std::size_t>(*refusal)];
     t6963::recordViolation(model_, {model_.bus.accessCount, *refusal, 0, 0, cycle.byte});
   } else {
-    // The read latch holds RAM's byte only from a read command to the next byte taken.
+    // Outside auto read, the read latch holds RAM's byte from a read command to the next
+    // byte taken.
     readAddress_.reset();
     if (cycle.command && (cycle.byte == cmd::ReadIncrement || cycle.byte == cmd::ReadDecrement ||
                           cycle.byte == cmd::ReadNoChange)) {
       readAddress_ = pointer;
-    } else if (cycle.command && cycle.byte == cmd::AutoRead) {
-      readAddress_ = model_.controller.addressPointer;
     }
   }
   log_.written(cycle.end, cycle.command, cycle.byte, refusal);
@@ -245,19 +244,21 @@ void ModuleReplay::statusRead(const Cycle& cycle) {
 
 void ModuleReplay::dataRead(const Cycle& cycle) {
   ++dataReads_;
+  const bool autoRead = model_.controller.autoMode == t6963::AutoMode::Read;
   const std::uint8_t expected = model_.controller.readLatch;
   const auto unknown = static_cast<std::uint8_t>(expected ^ complement_.controller.readLatch);
   if (((cycle.byte ^ expected) & ~unknown) != 0) {
     ++findings_[static_cast<std::size_t>(Finding::ReadDiffers)];
     note(cycle.end, BusLogKind::Read, cycle.byte,
-         (model_.controller.autoMode == t6963::AutoMode::Read ? "auto read " : "read ") + hex(cycle.byte) +
-             ", where the model has " + hex(expected) + (unknown != 0 ? " (bits " + hex(unknown) + " unknown)" : ""));
+         (autoRead ? "auto read " : "read ") + hex(cycle.byte) + ", where the model has " + hex(expected) +
+             (unknown != 0 ? " (bits " + hex(unknown) + " unknown)" : ""));
   } else {
     log_.dataRead(cycle.end, cycle.byte);
   }
+  const auto address = autoRead ? std::optional(model_.controller.addressPointer) : readAddress_;
   for (auto* state : {&model_, &complement_}) {
     state->controller.readLatch = cycle.byte;
-    if (readAddress_) state->ram[*readAddress_ & state->build.ramMask()] = cycle.byte;
+    if (address) state->ram[*address & state->build.ramMask()] = cycle.byte;
   }
   readAddress_.reset();  // once: a later read of the same latch may no longer be RAM's
   endDataRead();
@@ -266,7 +267,6 @@ void ModuleReplay::dataRead(const Cycle& cycle) {
 void ModuleReplay::endDataRead() {
   t6963::finishDataRead(model_);
   t6963::finishDataRead(complement_);
-  if (model_.controller.autoMode == t6963::AutoMode::Read) readAddress_ = model_.controller.addressPointer;
 }
 
 void ModuleReplay::undefinedLines(const Cycle& cycle, bool write) {

@@ -14,7 +14,7 @@
 //   is compared with the model's byte in the bits that do not depend on the RAM's power-on
 //   contents (a second model, its RAM powered on as the complement, tells which bits do); a
 //   difference is a finding. The byte read is then taken into the model, at the RAM address
-//   it came from when it came from RAM (the latch after a read command, once; auto read);
+//   it came from when it came from RAM (auto read; the latch after a read command, once);
 // - timing violations and the extractor's protocol findings are VIOLATION lines; a cycle with
 //   x or z on the lines it takes is not replayed and is one too;
 // - `until`: the replay stops at that sample; the log ends and the module stays as it stood.
@@ -115,7 +115,7 @@ class ModuleReplay : public CycleSink {
   CaptureClock clock_;
   t6963::ModuleState model_{};
   t6963::ModuleState complement_{};  // RAM powered on as model_'s complement
-  std::optional<std::uint16_t> readAddress_;  // where the read latch came from in RAM
+  std::optional<std::uint16_t> readAddress_;  // outside auto read: where the latch came from in RAM
   bool busyRun_ = false;         // the polls since the last finding saw the controller busy
 
   std::uint64_t dataWritten_ = 0;

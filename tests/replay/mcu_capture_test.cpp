@@ -219,6 +219,14 @@ TEST(McuReads, AreComparedWithTheModelAndTheRealControllerIsBelievedAboutItsBusy
   bus.write(true, cmd::ReadNoChange);
   bus.read(true, Ready);
   bus.read(false, 0x43);  // 0x42 was written: a finding
+  bus.write(false, 0x10);
+  bus.write(false, 0x00);
+  bus.write(true, cmd::SetAddressPointer);
+  bus.read(true, Ready);
+  bus.write(true, cmd::AutoRead);
+  bus.read(true, 0x27);  // auto read ready
+  bus.read(false, 0x11);
+  bus.read(false, 0x22);
   QTemporaryDir dir;
   const std::string file = dir.filePath("reads.sr").toStdString();
   writeSession(file, bus.finish());
@@ -231,14 +239,16 @@ TEST(McuReads, AreComparedWithTheModelAndTheRealControllerIsBelievedAboutItsBusy
   ASSERT_EQ(status.size(), 1U) << got.log;
   EXPECT_EQ(status[0].text, "status 0x20: busy, where the model says ready (0xA3)");
   const auto reads = linesOfKind(got.log, "read");
-  ASSERT_EQ(reads.size(), 2U) << got.log;
+  ASSERT_EQ(reads.size(), 4U) << got.log;
   EXPECT_EQ(reads[0].text, "read 0x77 [1 poll]");
   EXPECT_EQ(reads[1].text, "read 0x43, where the model has 0x42 [1 poll]");
-  EXPECT_THAT(got.log, HasSubstr("\nbytes: 7 written (3 data, 4 commands), 0 refused; 9 status reads, 2 data reads\n"
+  EXPECT_THAT(got.log, HasSubstr("\nbytes: 11 written (5 data, 6 commands), 0 refused; 11 status reads, 4 data reads\n"
                                  "violations: 0\n"
                                  "findings: 2 (controller busy where the model says ready 1, data read differs from the "
                                  "model 1)\n"));
   EXPECT_EQ(got.module.ram[0x0005], 0x43) << "the byte read is the RAM's";
+  EXPECT_EQ(got.module.ram[0x0010], 0x11) << "auto read";
+  EXPECT_EQ(got.module.ram[0x0011], 0x22) << "auto read";
 }
 
 }  // namespace
