@@ -63,6 +63,22 @@ TEST(ReplayProgram, PrintsEachCycleAndFindingTimeFirstThenTheSummary) {
             "findings: 0\n");
 }
 
+// A hookup that ties /CE to ground and /RD to +5 V: the capture carries neither, and the
+// cable's ties in DLPORTIO_LCD_WIRING say so.
+TEST(ReplayProgram, TheCablesTiesStandInForTheLinesACaptureDoesNotCarry) {
+  QTemporaryDir dir;
+  const std::string file = dir.filePath("tied.sr").toStdString();
+  auto names = AnalyserNames;
+  names[10] = "unused1";  // nRD
+  names[11] = "unused2";  // CE
+  writeSession(file, threeBytes().finish(), names);
+  EXPECT_EQ(runReplay({file}).exitCode, 1);
+  const auto run = runReplay({file}, {"DLPORTIO_LCD_WIRING=WR:STROBE,CE:GND,CD:INIT,RD:VCC"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(linesOfKind(run.out, "data").size(), 2U) << run.out;
+  EXPECT_EQ(linesOfKind(run.out, "command").size(), 1U) << run.out;
+}
+
 struct BadInputRow {
   const char* name;
   std::function<std::vector<std::string>(const std::string& dir)> arguments;
