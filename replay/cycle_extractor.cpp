@@ -36,11 +36,6 @@ ChannelSelection CycleExtractor::begin(const CaptureInfo& info) {
   return selectionOf(assignment);
 }
 
-CycleExtractor::Level CycleExtractor::level(const Levels& levels, BusLine line) {
-  if (((levels.undefined | levels.floating) & bit(line)) != 0) return Level::Undefined;
-  return (levels.high & bit(line)) != 0 ? Level::High : Level::Low;
-}
-
 void CycleExtractor::change(std::uint64_t sample, const Levels& levels) {
   Levels after = levels;
   if (wiring_.rdTiedHigh) after.high |= bit(BusLine::Rd);
