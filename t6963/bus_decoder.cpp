@@ -3,8 +3,8 @@
 
 #include <charconv>
 #include <cstdio>
-#include <string_view>
 #include <optional>
+#include <string_view>
 
 #include "t6963/port_lines.h"
 #include "t6963/t6963c.h"

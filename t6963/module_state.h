@@ -167,10 +167,11 @@ static_assert(std::is_standard_layout_v<ModuleState>);
 
 // Power-on reset of the module: controller registers to their power-on values (display
 // off, OR mode with the internal character generator, one-line cursor, all pointers and
-// areas zero, normal mode, not busy), violations cleared, RAM filled from `seed` (Random) or zeroed,
-// powerOnGeneration counted up, the blink phase started at `now`. The build, the parallel
-// port's registers and the settings belong to the hardware, the PC and the viewer and are
-// kept. Not synchronised: callers that share the state wrap it in a StateUpdate (seqlock.h).
+// areas zero, normal mode, not busy), violations cleared, RAM filled from `seed` (Random)
+// or zeroed, powerOnGeneration counted up, the blink phase started at `now`. The build, the
+// parallel port's registers and the settings belong to the hardware, the PC and the viewer
+// and are kept. Not synchronised: callers that share the state wrap it in a StateUpdate
+// (seqlock.h).
 void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed, Nanoseconds now);
 
 // The system's monotonic clock, as the port front ends and viewers read it.
