@@ -1,30 +1,108 @@
-// kelvari-replay's capture side on a sigrok session file of 50 million samples at 100 MHz (a
-// microcontroller writing bytes, 2 µs apart; written once into a temporary folder):
-// samples per second on one core through libsigrok's loader, the change scan and the cycle
-// extractor, with the interim log written to /dev/null and without it; the change scan
-// alone on samples in memory; and the same file through sigrok-cli's parallel decoder
-// (the real command, wall time), as a ratio.
+// kelvari-replay on a sigrok session file of 50 million samples at 100 MHz: a microcontroller
+// drawing the glass in bursts (the whole graphic and text area in auto write, 2,880 bytes
+// about 2.3 µs apart, then idle until the next frame 20 ms on), written once into a
+// temporary folder. Samples per second on one core through the session reader, the change
+// scan, the cycle extractor and the replayed module with its log written to /dev/null;
+// without the module and its log; the change scan alone on samples in memory; the same file
+// through sigrok-cli's parallel decoder (the real command, wall time, the best of a few runs
+// each) as a ratio; and the peak memory of kelvari-replay on two minutes of the same traffic
+// (12 billion samples).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "replay/capture_reader.h"
 #include "replay/cycle_extractor.h"
-#include "replay/interim_log.h"
+#include "replay/module_replay.h"
 #include "replay/sample_scanner.h"
+#include "t6963/t6963c.h"
 #include "tests/replay/bus_capture.h"
+
+#include <zip.h>
 
 namespace {
 
+namespace cmd = t6963c::cmd;
+
 constexpr std::uint64_t Rate = 100'000'000;
 constexpr std::uint64_t MinimumSamples = 50'000'000;
+constexpr double FramePeriodNs = 20e6;
+constexpr unsigned LongCaptureRepeats = 240;  // two minutes of the same half second
 const std::array<std::string, replay::BusLineCount> Names = {"D0", "D1", "D2", "D3", "D4", "D5", "D6",
                                                              "D7", "CD", "WR", "RD", "CE"};
+
+// The glass set up once, then redrawn frame after frame: a moving pattern of graphics under
+// a line of text.
+replay_test::McuBus drawingMicrocontroller() {
+  replay_test::McuBus bus(Rate);
+  const auto send = [&](std::initializer_list<std::uint8_t> data, std::uint8_t command) {
+    for (const std::uint8_t byte : data) bus.write(false, byte);
+    bus.write(true, command);
+  };
+  send({0x00, 0x00}, cmd::SetTextHome);
+  send({40, 0x00}, cmd::SetTextArea);
+  send({0x00, 0x02}, cmd::SetGraphicHome);
+  send({40, 0x00}, cmd::SetGraphicArea);
+  send({}, static_cast<std::uint8_t>(cmd::ModeSet | cmd::ModeExor));
+  send({}, static_cast<std::uint8_t>(cmd::DisplayMode | cmd::DisplayTextOn | cmd::DisplayGraphicOn));
+  for (unsigned frame = 0; bus.now() < MinimumSamples; ++frame) {
+    const std::uint64_t start = bus.now();
+    send({0x00, 0x02}, cmd::SetAddressPointer);
+    send({}, cmd::AutoWrite);
+    for (unsigned i = 0; i < 40 * 64; ++i) bus.write(false, static_cast<std::uint8_t>((i + frame) * 7 & 0x3F));
+    send({}, cmd::AutoReset);
+    send({0x00, 0x00}, cmd::SetAddressPointer);
+    send({}, cmd::AutoWrite);
+    for (unsigned i = 0; i < 40 * 8; ++i) bus.write(false, static_cast<std::uint8_t>(0x21 + (i + frame) % 58));
+    send({}, cmd::AutoReset);
+    bus.idle(FramePeriodNs - static_cast<double>(bus.now() - start) * 1e9 / Rate);
+  }
+  return bus;
+}
+
+// A session file that holds `capture` `repeats` times in a row, as one capture, written with
+// libzip in one pass (libsigrok's srzip output rewrites the archive for every member, which
+// for thousands of members takes hours). The capture's length is a multiple of the block, so
+// every repetition's members are the same blocks. Deflated at level 1, for the writing's sake.
+void writeLongSession(const std::string& path, const replay_test::Capture& capture, unsigned repeats) {
+  std::vector<std::vector<std::uint16_t>> blocks;
+  replay_test::forEachBlock(capture, [&](const std::uint16_t* samples, std::size_t count) {
+    blocks.emplace_back(samples, samples + count);
+  });
+  int error = 0;
+  zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (zip == nullptr) std::abort();
+  std::string metadata = "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\ntotal probes=" +
+                         std::to_string(Names.size()) + "\nsamplerate=100 MHz\ntotal analog=0\n";
+  for (std::size_t k = 0; k < Names.size(); ++k) metadata += "probe" + std::to_string(k + 1) + "=" + Names[k] + "\n";
+  metadata += "unitsize=2\n";
+  const auto add = [&](const std::string& name, const void* data, std::size_t size) {
+    zip_source_t* source = zip_source_buffer(zip, data, size, 0);
+    const zip_int64_t index = zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    if (index < 0 || zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1) != 0) {
+      std::abort();
+    }
+  };
+  add("version", "2", 1);
+  add("metadata", metadata.data(), metadata.size());
+  unsigned member = 0;
+  for (unsigned repeat = 0; repeat < repeats; ++repeat) {
+    for (const auto& block : blocks) {
+      add("logic-1-" + std::to_string(++member), block.data(), block.size() * sizeof(std::uint16_t));
+    }
+  }
+  if (zip_close(zip) != 0) std::abort();
+}
 
 class SessionFile {
  public:
@@ -32,24 +110,23 @@ class SessionFile {
     char folder[] = "/tmp/kelvari-bench-replay-XXXXXX";
     if (mkdtemp(folder) == nullptr) std::abort();
     folder_ = folder;
-    replay_test::McuBus bus(Rate);
-    for (unsigned i = 0; bus.bytes().empty() || bus.bytes().back().end < MinimumSamples; ++i) {
-      bus.write(i % 3 == 2, static_cast<std::uint8_t>(i * 37));
-    }
-    const auto capture = bus.finish();
-    samples_ = capture.samples;
+    auto bus = drawingMicrocontroller();
+    capture_ = bus.finish();
+    // Idle to the end of the last block, so that the capture repeats block by block.
+    capture_.samples += replay_test::SessionBlockSamples - capture_.samples % replay_test::SessionBlockSamples;
     bytes_ = bus.bytes().size();
-    replay_test::writeSession(path(), capture, Names);
+    replay_test::writeSession(path(), capture_, Names);
   }
   ~SessionFile() { std::filesystem::remove_all(folder_); }
 
   std::string path() const { return folder_ + "/bus.sr"; }
-  std::uint64_t samples() const { return samples_; }
+  std::string longPath() const { return folder_ + "/long.sr"; }
+  const replay_test::Capture& capture() const { return capture_; }
   std::size_t bytes() const { return bytes_; }
 
  private:
   std::string folder_;
-  std::uint64_t samples_ = 0;
+  replay_test::Capture capture_;
   std::size_t bytes_ = 0;
 };
 
@@ -77,8 +154,25 @@ std::uint64_t replaySession(replay::CycleSink& sink) {
   return replay::readCapture(sessionFile().path(), extractor, {}).samples;
 }
 
-void BM_ReplaySession(benchmark::State& state) {
+// What kelvari-replay does with the file, its log to /dev/null.
+std::uint64_t replayLogged(std::ostream& out) {
+  replay::ModuleReplay module({}, out);
+  const std::uint64_t samples = replaySession(module);
+  out.flush();
+  return samples;
+}
+
+void BM_ReplaySessionLogged(benchmark::State& state) {
   sessionFile();  // written before the timing starts
+  std::ofstream null("/dev/null");
+  std::uint64_t samples = 0;
+  for (auto _ : state) samples += replayLogged(null);
+  state.SetItemsProcessed(static_cast<std::int64_t>(samples));
+}
+BENCHMARK(BM_ReplaySessionLogged)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReplaySessionCyclesOnly(benchmark::State& state) {
+  sessionFile();
   std::uint64_t samples = 0;
   for (auto _ : state) {
     CountingSink sink;
@@ -87,18 +181,7 @@ void BM_ReplaySession(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(samples));
 }
-BENCHMARK(BM_ReplaySession)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_ReplaySessionLogged(benchmark::State& state) {
-  std::ofstream null("/dev/null");
-  std::uint64_t samples = 0;
-  for (auto _ : state) {
-    replay::InterimLog log(null);
-    samples += replaySession(log);
-  }
-  state.SetItemsProcessed(static_cast<std::int64_t>(samples));
-}
-BENCHMARK(BM_ReplaySessionLogged)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReplaySessionCyclesOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // 16-bit samples in memory: a change every 100 samples, as on a busy bus.
 void BM_ScanSamples(benchmark::State& state) {
@@ -122,8 +205,11 @@ void BM_ScanSamples(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanSamples)->Unit(benchmark::kMillisecond);
 
-// One run each, wall time: this replay, and sigrok-cli's parallel decoder on /WR.
+// Wall time, the best of a few runs each: this replay with its log, and sigrok-cli's parallel
+// decoder on /WR.
 void BM_AgainstSigrokCli(benchmark::State& state) {
+  constexpr int ReplayRuns = 5;
+  constexpr int SigrokRuns = 3;
   const std::string sigrok = replay_test::sigrokCli();
   if (sigrok.empty()) {
     state.SkipWithError("sigrok-cli is not installed");
@@ -131,24 +217,81 @@ void BM_AgainstSigrokCli(benchmark::State& state) {
   }
   std::string decoder = "parallel:clk=WR";
   for (int line = 0; line < 8; ++line) decoder += ":d" + std::to_string(line) + "=D" + std::to_string(line);
-  double replaySeconds = 0;
-  double sigrokSeconds = 0;
+  sessionFile();  // written before the timing starts, whichever benchmark runs first
+  std::ofstream null("/dev/null");
+  const auto seconds = [](const auto& run) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  double replaySeconds = 1e9;
+  double sigrokSeconds = 1e9;
   for (auto _ : state) {
-    auto start = std::chrono::steady_clock::now();
-    CountingSink sink;
-    replaySession(sink);
-    replaySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    start = std::chrono::steady_clock::now();
-    const auto run = replay_test::runProgram(sigrok, {"-i", sessionFile().path(), "-P", decoder}, 3600);
-    sigrokSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    // sigrok-cli 0.7.2 aborts on its way out (status 134) after printing every word.
-    if (run.out.empty()) state.SkipWithError(("sigrok-cli failed: " + run.err).c_str());
+    for (int run = 0; run < ReplayRuns; ++run) replaySeconds = std::min(replaySeconds, seconds([&] { replayLogged(null); }));
+    for (int run = 0; run < SigrokRuns; ++run) {
+      sigrokSeconds = std::min(sigrokSeconds, seconds([&] {
+        const auto result = replay_test::runProgram(sigrok, {"-i", sessionFile().path(), "-P", decoder}, 3600);
+        // sigrok-cli 0.7.2 aborts on its way out (status 134) after printing every word.
+        if (result.out.empty()) state.SkipWithError(("sigrok-cli failed: " + result.err).c_str());
+      }));
+    }
   }
-  const auto samples = static_cast<double>(sessionFile().samples());
+  const auto samples = static_cast<double>(sessionFile().capture().samples);
   state.counters["replay_samples_per_s"] = samples / replaySeconds;
   state.counters["sigrok_cli_samples_per_s"] = samples / sigrokSeconds;
   state.counters["ratio"] = sigrokSeconds / replaySeconds;
 }
 BENCHMARK(BM_AgainstSigrokCli)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// kelvari-replay's peak resident memory on `path`, its log to /dev/null, in MiB: its VmHWM,
+// read every millisecond while it runs. Spawned, so that this process waits until the child
+// has its own memory (the rusage of a child forked from here counts this process's pages).
+double peakMebibytes(const std::string& path) {
+  const std::string program = replay_test::replayProgram();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> arguments = {const_cast<char*>(program.c_str()), const_cast<char*>(path.c_str()), nullptr};
+  pid_t child = 0;
+  const int error = posix_spawn(&child, program.c_str(), &actions, nullptr, arguments.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return -1;
+  const std::string status = "/proc/" + std::to_string(child) + "/status";
+  double peak = 0;
+  for (int exit = 0;;) {
+    std::ifstream file(status);
+    for (std::string line; std::getline(file, line);) {
+      if (line.rfind("VmHWM:", 0) == 0) peak = std::max(peak, std::stod(line.substr(6)) / 1024);  // in kB
+    }
+    const pid_t done = ::waitpid(child, &exit, WNOHANG);
+    if (done == child) return WIFEXITED(exit) && WEXITSTATUS(exit) == 0 ? peak : -1;
+    if (done < 0) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// The same traffic for two minutes: memory must not grow with the capture.
+void BM_LongCapturePeakMemory(benchmark::State& state) {
+  const SessionFile& file = sessionFile();
+  if (!std::filesystem::exists(file.longPath())) {
+    writeLongSession(file.longPath(), file.capture(), LongCaptureRepeats);
+  }
+  double shortPeak = 0;
+  double longPeak = 0;
+  double longSeconds = 0;
+  for (auto _ : state) {
+    shortPeak = peakMebibytes(file.path());
+    const auto start = std::chrono::steady_clock::now();
+    longPeak = peakMebibytes(file.longPath());
+    longSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  if (shortPeak < 0 || longPeak < 0) state.SkipWithError("kelvari-replay failed");
+  state.counters["short_samples"] = static_cast<double>(file.capture().samples);
+  state.counters["long_samples"] = static_cast<double>(file.capture().samples * LongCaptureRepeats);
+  state.counters["peak_rss_short_MiB"] = shortPeak;
+  state.counters["peak_rss_long_MiB"] = longPeak;
+  state.counters["long_samples_per_s"] = static_cast<double>(file.capture().samples * LongCaptureRepeats) / longSeconds;
+}
+BENCHMARK(BM_LongCapturePeakMemory)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace

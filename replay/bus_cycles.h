@@ -1,7 +1,7 @@
 // The bus cycles and findings the cycle extractor takes from a capture, at the capture's own
-// resolution (sample numbers), and the sink interface that receives them: the replay's log
-// now, the controller model and the bus-log decoder later. Leaves out what the controller
-// makes of a byte (busy, command decoding): that is the model's and the decoder's.
+// resolution (sample numbers), and the sink interface that receives them (the replayed
+// module, module_replay.h). Leaves out what the controller makes of a byte (busy, command
+// decoding): that is the model's and the decoder's.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +29,7 @@ struct TimingViolation {
   std::uint64_t sample = 0;      // where the too-short interval ends
   double measuredNs = 0;         // negative: C/D changed that long after the cycle had started
   std::uint32_t neededNs = 0;
+  std::uint8_t byte = 0;         // D0-D7 in the last sample before `sample` (x and z bits 0)
 };
 
 enum class ProtocolKind : std::uint8_t {
@@ -42,6 +43,7 @@ struct ProtocolFinding {
   ProtocolKind kind = ProtocolKind::WriteWithoutCe;
   std::uint64_t sample = 0;      // the strobe's rising edge; where both went low; where the line went x/z
   BusLine line = BusLine::Wr;    // CycleLost: the line that went x or z
+  std::uint8_t byte = 0;         // D0-D7 in the last sample before `sample` (x and z bits 0)
 };
 
 class CycleSink {

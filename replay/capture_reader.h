@@ -1,8 +1,8 @@
 // Reading a capture file of any format into level changes (capture.h): sigrok session files
-// through libsigrok's session loader, VCD through the replay's own reader (vcd_reader.h),
-// everything else through libsigrok's input modules, found as libsigrok finds them or
-// named with `-I FORMAT[:OPTION=VALUE...]` as sigrok-cli takes it. Streamed: memory does
-// not grow with the capture. Only this reader knows libsigrok.
+// (a zip) and VCD through the replay's own readers (session_file.h, vcd_reader.h), everything
+// else through libsigrok's input modules, found as libsigrok finds them or named with
+// `-I FORMAT[:OPTION=VALUE...]` as sigrok-cli takes it. Streamed: memory does not grow with
+// the capture. Only this reader knows libsigrok.
 #pragma once
 
 #include <cstdint>

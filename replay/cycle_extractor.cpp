@@ -36,11 +36,6 @@ ChannelSelection CycleExtractor::begin(const CaptureInfo& info) {
   return selectionOf(assignment);
 }
 
-CycleExtractor::Level CycleExtractor::level(const Levels& levels, BusLine line) {
-  if (((levels.undefined | levels.floating) & bit(line)) != 0) return Level::Undefined;
-  return (levels.high & bit(line)) != 0 ? Level::High : Level::Low;
-}
-
 void CycleExtractor::change(std::uint64_t sample, const Levels& levels) {
   Levels after = levels;
   if (wiring_.rdTiedHigh) after.high |= bit(BusLine::Rd);
@@ -49,6 +44,7 @@ void CycleExtractor::change(std::uint64_t sample, const Levels& levels) {
     return;
   }
   const Levels before = std::exchange(now_, after);
+  dataBefore_ = static_cast<std::uint8_t>(before.high & ~(before.undefined | before.floating) & DataBits);
   endCycle(write_, BusLine::Wr, before, sample);
   endCycle(read_, BusLine::Rd, before, sample);
   checkPulses(before, sample);
@@ -90,7 +86,8 @@ void CycleExtractor::endCycle(std::optional<OpenCycle>& open, BusLine strobeLine
   }
   if (strobeNow == Level::Undefined || ceNow == Level::Undefined) {
     open.reset();
-    sink_.protocolFinding({ProtocolKind::CycleLost, sample, ceNow == Level::Undefined ? BusLine::Ce : strobeLine});
+    sink_.protocolFinding(
+        {ProtocolKind::CycleLost, sample, ceNow == Level::Undefined ? BusLine::Ce : strobeLine, dataBefore_});
   }
 }
 
@@ -101,7 +98,7 @@ void CycleExtractor::checkPulses(const Levels& before, std::uint64_t sample) {
     if (fall) check(TimingRule::PulseWidth, line, *fall, sample);
     if (line != BusLine::Ce && !strobeMetCe_[strobe(line)]) {
       sink_.protocolFinding(
-          {line == BusLine::Wr ? ProtocolKind::WriteWithoutCe : ProtocolKind::ReadWithoutCe, sample, line});
+          {line == BusLine::Wr ? ProtocolKind::WriteWithoutCe : ProtocolKind::ReadWithoutCe, sample, line, dataBefore_});
     }
   }
 }
@@ -114,8 +111,8 @@ void CycleExtractor::checkChanges(const Levels& before, std::uint64_t sample) {
     cdHoldFrom_.reset();
     for (const auto* open : {&write_, &read_}) {
       if (*open && (*open)->startSeen) {
-        sink_.timingViolation({TimingRule::CdSetup, BusLine::Cd, sample,
-                               -clock_.nanoseconds(sample - (*open)->start), figure(TimingRule::CdSetup).minimumNs});
+        sink_.timingViolation({TimingRule::CdSetup, BusLine::Cd, sample, -clock_.nanoseconds(sample - (*open)->start),
+                               figure(TimingRule::CdSetup).minimumNs, dataBefore_});
       }
     }
     cdChangedAt_ = sample;
@@ -160,13 +157,13 @@ void CycleExtractor::startCycles(const Levels& before, std::uint64_t sample) {
   if (!started) return;
   cdHoldFrom_.reset();
   dataHoldFrom_.reset();
-  if (write_ && read_) sink_.protocolFinding({ProtocolKind::WriteDuringRead, sample, BusLine::Rd});
+  if (write_ && read_) sink_.protocolFinding({ProtocolKind::WriteDuringRead, sample, BusLine::Rd, dataBefore_});
 }
 
 void CycleExtractor::check(TimingRule rule, BusLine line, std::uint64_t from, std::uint64_t to) {
   const std::uint64_t samples = to - from;
   if (samples == 0 || !clock_.resolves(rule) || !clock_.shorterThan(samples, rule)) return;
-  sink_.timingViolation({rule, line, to, clock_.nanoseconds(samples), figure(rule).minimumNs});
+  sink_.timingViolation({rule, line, to, clock_.nanoseconds(samples), figure(rule).minimumNs, dataBefore_});
 }
 
 }  // namespace replay

@@ -41,7 +41,11 @@ class CycleExtractor : public ChangeSink {
   };
   static constexpr std::size_t StrobeCount = 3;  // /WR, /RD, /CE, at index line - BusLine::Wr
 
-  static Level level(const Levels& levels, BusLine line);
+  // Inline: asked several times for every change.
+  static Level level(const Levels& levels, BusLine line) {
+    if (((levels.undefined | levels.floating) & bit(line)) != 0) return Level::Undefined;
+    return (levels.high & bit(line)) != 0 ? Level::High : Level::Low;
+  }
   static std::size_t strobe(BusLine line) { return static_cast<std::size_t>(line) - static_cast<std::size_t>(BusLine::Wr); }
   void takeInitial(const Levels& levels);
   // Ends `open` if its strobe or /CE rose, or loses it if one of them went x or z.
@@ -58,6 +62,7 @@ class CycleExtractor : public ChangeSink {
   SampleClock clock_{1};
   bool started_ = false;
   Levels now_;
+  std::uint8_t dataBefore_ = 0;  // D0-D7 in the sample before the change under way
   std::optional<OpenCycle> write_;
   std::optional<OpenCycle> read_;
   std::array<std::optional<std::uint64_t>, StrobeCount> fallSeenAt_;

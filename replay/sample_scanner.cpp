@@ -12,6 +12,7 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "samples are read as little-endian words");
 
 constexpr std::size_t BlockBytes = 64;
+constexpr unsigned MaxUnitBytes = 8;
 
 std::uint64_t load64(const std::uint8_t* data) {
   std::uint64_t word;
@@ -122,6 +123,25 @@ void SampleScanner::scanUnits(const std::uint8_t* data, std::size_t count) {
     }
   }
   samples_ += count;
+}
+
+void SampleFeed::samples(const std::uint8_t* data, std::size_t bytes, unsigned unitSize) {
+  if (!scanner_) begin(unitSize);
+  scanner_->scan(data, bytes);
+}
+
+std::uint64_t SampleFeed::finish() {
+  if (!scanner_) begin(MaxUnitBytes);  // no samples: any unit holds the channels
+  sink_.end(scanner_->samples());
+  return scanner_->samples();
+}
+
+void SampleFeed::begin(unsigned unitSize) {
+  if (info_.channels.empty()) throw CaptureError(path_ + ": the capture has no logic channels");
+  if (info_.sampleRate == 0) {
+    throw CaptureError(path_ + ": the capture gives no sample rate (give it, e.g. -I FORMAT:samplerate=24000000)");
+  }
+  scanner_.emplace(sink_.begin(info_), unitSize, sink_);
 }
 
 }  // namespace replay

@@ -1,12 +1,15 @@
-// Level changes from dense sample blocks (libsigrok's logic packets): each sample is a unit
-// of 1 to 8 bytes, little endian, channel n at bit n. Unchanged runs are skipped 64 bytes at
-// a time by comparing whole words against the last sample's selected bits; only samples
-// that change a selected channel are looked at one by one. Leaves out units wider than 8
-// bytes (more than 64 channels).
+// Level changes from dense sample blocks (libsigrok's logic packets, a session file's
+// members): each sample is a unit of 1 to 8 bytes, little endian, channel n at bit n.
+// Unchanged runs are skipped 64 bytes at a time by comparing whole words against the last
+// sample's selected bits; only samples that change a selected channel are looked at one by
+// one. SampleFeed begins the scan once the capture's rate and channels are known. Leaves out
+// units wider than 8 bytes (more than 64 channels).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -37,6 +40,28 @@ class SampleScanner {
   std::uint64_t samples_ = 0;
   std::array<std::uint8_t, 8> partial_{};
   std::size_t partialBytes_ = 0;
+};
+
+// Samples of a capture file whose rate and channels are read before its samples: the sink
+// begins with the first samples (or at the end, for a capture without any), and a capture
+// without logic channels or a sample rate is refused then.
+class SampleFeed {
+ public:
+  SampleFeed(ChangeSink& sink, std::string path) : sink_(sink), path_(std::move(path)) {}
+
+  void setChannels(std::vector<ChannelInfo> channels) { info_.channels = std::move(channels); }
+  void setRate(std::uint64_t rate) { info_.sampleRate = rate; }
+  void samples(const std::uint8_t* data, std::size_t bytes, unsigned unitSize);
+  // The number of samples, after the sink's end.
+  std::uint64_t finish();
+
+ private:
+  void begin(unsigned unitSize);
+
+  ChangeSink& sink_;
+  std::string path_;
+  CaptureInfo info_;
+  std::optional<SampleScanner> scanner_;
 };
 
 }  // namespace replay

@@ -1,8 +1,10 @@
 // Decoding the bus trace into the bus log and line levels (see bus_decoder.h).
 #include "t6963/bus_decoder.h"
 
+#include <charconv>
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 #include "t6963/port_lines.h"
 #include "t6963/t6963c.h"
@@ -15,16 +17,14 @@ namespace ctl = t6963c::ctl;
 namespace line = t6963c::line;
 namespace sta = t6963c::sta;
 
-std::string hex2(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFU);
-  return text;
-}
+// Without printf: a replayed capture's log formats one or more per byte.
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+std::string hex2(unsigned value) { return {'0', 'x', HexDigits[value >> 4 & 0xFU], HexDigits[value & 0xFU]}; }
 
 std::string hex4(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFU);
-  return text;
+  return {'0', 'x', HexDigits[value >> 12 & 0xFU], HexDigits[value >> 8 & 0xFU], HexDigits[value >> 4 & 0xFU],
+          HexDigits[value & 0xFU]};
 }
 
 unsigned word(std::uint8_t low, std::uint8_t high) { return low | unsigned{high} << 8; }
@@ -367,13 +367,27 @@ std::string busLogHeader(const TraceCopy& trace) {
 
 std::string moduleHeader(const ModuleBuild& build) { return "module " + describe(build); }
 
-std::string formatBusLogEntry(const BusLogEntry& entry, const LogTimeBase& time) {
+void appendBusLogEntry(std::string& out, const BusLogEntry& entry, const LogTimeBase& time) {
+  constexpr std::size_t TimeWidth = 12;
+  constexpr std::size_t KindWidth = 9;
   const double microseconds = static_cast<double>(entry.at - time.origin) * time.nanosecondsPerTick / 1000;
-  char head[64];
-  std::snprintf(head, sizeof head, "%12.*f  %-9s %s  ", time.decimals, microseconds, kindName(entry.kind),
-                hex2(entry.byte).c_str());
-  std::string line = head + entry.text;
-  if (entry.polls > 0) line += " [" + std::to_string(entry.polls) + (entry.polls == 1 ? " poll]" : " polls]");
+  char digits[64];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, microseconds, std::chars_format::fixed,
+                                          time.decimals);
+  const auto length = error == std::errc{} ? static_cast<std::size_t>(end - digits) : 0;
+  if (length < TimeWidth) out.append(TimeWidth - length, ' ');
+  out.append(digits, length).append(2, ' ');
+  const std::string_view kind = kindName(entry.kind);
+  out.append(kind);
+  if (kind.size() < KindWidth) out.append(KindWidth - kind.size(), ' ');
+  const char byte[] = {' ', '0', 'x', HexDigits[entry.byte >> 4], HexDigits[entry.byte & 0xFU], ' ', ' '};
+  out.append(byte, sizeof byte).append(entry.text);
+  if (entry.polls > 0) out.append(" [").append(std::to_string(entry.polls)).append(entry.polls == 1 ? " poll]" : " polls]");
+}
+
+std::string formatBusLogEntry(const BusLogEntry& entry, const LogTimeBase& time) {
+  std::string line;
+  appendBusLogEntry(line, entry, time);
   return line;
 }
 

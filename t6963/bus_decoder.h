@@ -121,6 +121,8 @@ std::string busLogHeader(const TraceCopy& trace);
 std::string moduleHeader(const ModuleBuild& build);
 // One line, no newline: time, kind, byte, text, folded polls.
 std::string formatBusLogEntry(const BusLogEntry& entry, const LogTimeBase& time = PortTraceTime);
+// The same line appended to `out`, for a long log written as it grows.
+void appendBusLogEntry(std::string& out, const BusLogEntry& entry, const LogTimeBase& time = PortTraceTime);
 // The two header lines and every entry, one per line.
 std::string formatBusLog(const TraceCopy& trace);
 

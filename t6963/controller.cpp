@@ -150,8 +150,17 @@ WriteResult writeCycle(ModuleState& state, bool command, std::uint8_t byte, bool
   c.parameterCount = 0;
   const std::uint32_t busy = detail::loadWord(state.settings.busyAccesses);
   c.busyUntilAccess = state.bus.accessCount + busy;
-  c.busyUntilNs = timeCommand && busy != 0 ? clock.now() + Nanoseconds{busy} * AccessNanoseconds : Unstamped;
+  if (busy == 0) {
+    c.busyUntilNs = BusyEnded;  // ready at once, also where no access is counted
+  } else {
+    c.busyUntilNs = timeCommand ? clock.now() + Nanoseconds{busy} * AccessNanoseconds : Unstamped;
+  }
   return WriteResult::Taken;
+}
+
+void endBusy(ModuleState& state) {
+  state.controller.busyUntilAccess = 0;
+  state.controller.busyUntilNs = BusyEnded;
 }
 
 void finishDataRead(ModuleState& state) {

@@ -63,6 +63,10 @@ inline std::uint8_t statusWord(const ControllerRegisters& c, bool busy, bool bli
 // times a command on the clock, so that its busy time may end by the clock as well.
 WriteResult writeCycle(ModuleState& state, bool command, std::uint8_t byte, bool timeCommand, ControllerClock& clock);
 
+// The front end saw the real controller ready (a replayed capture's status read): the
+// model's busy time ends now, whatever was left of it.
+void endBusy(ModuleState& state);
+
 // A data read cycle ended (/RD released): auto read moves on to the next byte.
 void finishDataRead(ModuleState& state);
 

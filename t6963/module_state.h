@@ -36,6 +36,9 @@ namespace t6963 {
 using Nanoseconds = std::int64_t;
 // A command whose time was not taken: its busy time ends by the access count alone.
 inline constexpr Nanoseconds Unstamped = std::numeric_limits<Nanoseconds>::max();
+// A busy time over by any clock: the controller's after power-on, after a command with no
+// busy time, and once a front end has seen the real controller ready.
+inline constexpr Nanoseconds BusyEnded = std::numeric_limits<Nanoseconds>::min();
 // A port access takes about a microsecond on a real port; the module's times in accesses
 // are as many microseconds of real time.
 inline constexpr Nanoseconds AccessNanoseconds = 1000;
@@ -124,7 +127,7 @@ struct ControllerRegisters {
   std::uint8_t lastCommand = 0;      // last command byte taken
   // Busy while bus.accessCount <= busyUntilAccess and the clock reads before busyUntilNs.
   std::uint64_t busyUntilAccess = 0;
-  Nanoseconds busyUntilNs = Unstamped;
+  Nanoseconds busyUntilNs = BusyEnded;  // not busy, also for a front end that counts no accesses
 };
 
 struct ViolationRecord {
@@ -164,10 +167,11 @@ static_assert(std::is_standard_layout_v<ModuleState>);
 
 // Power-on reset of the module: controller registers to their power-on values (display
 // off, OR mode with the internal character generator, one-line cursor, all pointers and
-// areas zero, normal mode), violations cleared, RAM filled from `seed` (Random) or zeroed,
-// powerOnGeneration counted up, the blink phase started at `now`. The build, the parallel
-// port's registers and the settings belong to the hardware, the PC and the viewer and are
-// kept. Not synchronised: callers that share the state wrap it in a StateUpdate (seqlock.h).
+// areas zero, normal mode, not busy), violations cleared, RAM filled from `seed` (Random)
+// or zeroed, powerOnGeneration counted up, the blink phase started at `now`. The build, the
+// parallel port's registers and the settings belong to the hardware, the PC and the viewer
+// and are kept. Not synchronised: callers that share the state wrap it in a StateUpdate
+// (seqlock.h).
 void powerOn(ModuleState& state, PowerOnContents contents, std::uint64_t seed, Nanoseconds now);
 
 // The system's monotonic clock, as the port front ends and viewers read it.

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "t6963/atomic_word.h"
+#include "t6963/controller.h"
 #include "t6963/process_claim.h"
 #include "t6963/seqlock.h"
 
@@ -263,6 +264,23 @@ void SharedModule::rebuild(const ModuleBuild& build, PowerOnContents contents) {
   state.bus = BusState{};
   state.bus.control = idleControl(build.cable);
   powerOn(state, contents, seed, monotonicNow());
+  detail::atomicWord(segment_->trace.recorded).store(0, std::memory_order_release);
+}
+
+void SharedModule::replaceState(const ModuleState& module) {
+  if (busClaim_ == 0) throw std::logic_error("display module segment " + name_ + ": replaced without its bus claim");
+  ModuleState& state = segment_->state;
+  const StateUpdate update(state, BusUpdateBound);
+  if (!update) throw std::runtime_error("display module segment " + name_ + ": replacing refused: " + update.refusal());
+  state.build = module.build;
+  state.bus = BusState{};
+  state.controller = module.controller;
+  endBusy(state);
+  state.violations = module.violations;
+  state.ram = module.ram;
+  state.powerOnAccess = 0;
+  state.powerOnNs = monotonicNow();
+  ++state.powerOnGeneration;
   detail::atomicWord(segment_->trace.recorded).store(0, std::memory_order_release);
 }
 

@@ -73,6 +73,12 @@ class SharedModule {
   // and std::runtime_error, changing nothing, as powerCycle() does.
   void rebuild(const ModuleBuild& build, PowerOnContents contents);
 
+  // Puts `module`, a module driven elsewhere (a replayed capture), in place of this one: its
+  // build, controller, display memory and violations, the controller not busy; the port at
+  // power-on, the bus trace cleared (it held another module's accesses), the live settings
+  // kept, the blink phase starting now. Only with the bus claim, and throws as rebuild().
+  void replaceState(const ModuleState& module);
+
   // The ring of the latest port accesses: the bus side appends, viewers copy (copyTrace).
   BusTrace& trace() noexcept;
   const BusTrace& trace() const noexcept;

@@ -2,6 +2,7 @@
 #include "tests/replay/bus_capture.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -10,8 +11,10 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "replay/cycle_extractor.h"
+#include "t6963/controller.h"
 
 namespace replay_test {
 namespace {
@@ -19,7 +22,6 @@ namespace {
 using replay::bit;
 
 constexpr std::uint64_t Billion = 1'000'000'000;
-constexpr std::size_t SessionChunkSamples = std::size_t{1} << 20;
 
 // The capture channels' bits (channel k at bit k) of levels kept per bus line.
 std::uint16_t channelWord(const replay::Levels& levels) {
@@ -91,7 +93,26 @@ void McuBus::write(bool command, std::uint8_t byte, Fault fault) {
     mark();
     planted_.push_back({replay::TimingRule::DataHold, now_, now_ - end});
   }
-  wait(2000);
+  wait(command ? 5000 : 2000);
+}
+
+void McuBus::read(bool status, std::uint8_t byte) {
+  setData(0);  // released by the microcontroller: the analyser's pull-downs hold them low
+  set(BusLine::Cd, status);
+  mark();
+  wait(150);
+  set(BusLine::Rd, false);
+  mark();
+  wait(100);
+  setData(byte);
+  mark();
+  wait(50);
+  set(BusLine::Rd, true);
+  mark();
+  wait(20);
+  setData(0);  // released by the controller
+  mark();
+  wait(1000);
 }
 
 Capture McuBus::finish() {
@@ -128,9 +149,8 @@ void writeVcd(const std::string& path, const Capture& capture,
   file << '#' << stamp(capture.samples - 1) << '\n';
 }
 
-// The capture as dense 16-bit samples, a block at a time.
 void forEachBlock(const Capture& capture, const std::function<void(const std::uint16_t*, std::size_t)>& take) {
-  std::vector<std::uint16_t> block(SessionChunkSamples);
+  std::vector<std::uint16_t> block(SessionBlockSamples);
   std::size_t next = 0;
   std::uint16_t word = 0;
   for (std::uint64_t from = 0; from < capture.samples; from += block.size()) {
@@ -170,10 +190,17 @@ void writeBinary(const std::string& path, const Capture& capture) {
   });
 }
 
-Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds) {
+Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds,
+               const std::vector<std::string>& environment) {
   QStringList list;
   for (const auto& argument : arguments) list << QString::fromStdString(argument);
   QProcess process;
+  QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+  for (const auto& variable : environment) {
+    const auto equals = variable.find('=');
+    variables.insert(QString::fromStdString(variable.substr(0, equals)), QString::fromStdString(variable.substr(equals + 1)));
+  }
+  process.setProcessEnvironment(variables);
   process.start(QString::fromStdString(program), list);
   if (!process.waitForFinished(seconds * 1000)) {
     process.kill();
@@ -184,7 +211,11 @@ Run runProgram(const std::string& program, const std::vector<std::string>& argum
           process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
 
-Run runReplay(const std::vector<std::string>& arguments) { return runProgram(KELVARI_REPLAY_PATH, arguments); }
+std::string replayProgram() { return KELVARI_REPLAY_PATH; }
+
+Run runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+  return runProgram(KELVARI_REPLAY_PATH, arguments, 60, environment);
+}
 
 std::string sigrokCli() { return QStandardPaths::findExecutable(QStringLiteral("sigrok-cli")).toStdString(); }
 
@@ -194,6 +225,57 @@ Recorded replayFile(const std::string& path, const replay::ReadOptions& options,
   replay::CycleExtractor extractor(sink, channels, wiring);
   sink.recorded.notes = replay::readCapture(path, extractor, options).notes;
   return sink.recorded;
+}
+
+replay::ReplaySetup zeroedModule() {
+  replay::ReplaySetup setup;
+  setup.powerOn = t6963::PowerOnContents::Zero;
+  return setup;
+}
+
+ReplayedModule replayModule(const std::string& path, const replay::ReplaySetup& setup,
+                            const replay::ReadOptions& options, const std::string& channels) {
+  std::ostringstream log;
+  replay::ModuleReplay module(setup, log);
+  replay::CycleExtractor extractor(module, channels, {});
+  replay::readCapture(path, extractor, options);
+  return {log.str(), module.module()};
+}
+
+t6963::ModuleState moduleOf(const std::vector<McuBus::Byte>& bytes) {
+  struct Stopped final : t6963::ControllerClock {
+    t6963::Nanoseconds now() noexcept override { return 0; }
+  } clock;
+  t6963::ModuleState state;
+  t6963::powerOn(state, t6963::PowerOnContents::Zero, 0, 0);
+  t6963::setBusyAccesses(state, 0);
+  for (const auto& byte : bytes) t6963::writeCycle(state, byte.command, byte.byte, true, clock);
+  return state;
+}
+
+std::vector<LogLine> entryLines(const std::string& log) {
+  std::vector<LogLine> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    LogLine entry;
+    std::string byte;
+    if (!(fields >> entry.microseconds >> entry.kind)) continue;
+    if (entry.kind == "not" && fields >> byte) entry.kind += ' ' + byte;  // "not ready"
+    fields >> byte;
+    entry.byte = static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16));
+    std::getline(fields >> std::ws, entry.text);
+    lines.push_back(entry);
+  }
+  return lines;
+}
+
+std::vector<LogLine> linesOfKind(const std::string& log, const std::string& kind) {
+  std::vector<LogLine> lines;
+  for (auto& line : entryLines(log)) {
+    if (line.kind == kind) lines.push_back(std::move(line));
+  }
+  return lines;
 }
 
 }  // namespace replay_test

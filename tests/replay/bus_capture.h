@@ -7,11 +7,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "replay/bus_cycles.h"
 #include "replay/capture_reader.h"
+#include "replay/module_replay.h"
+#include "t6963/module_state.h"
 
 namespace replay_test {
 
@@ -42,9 +45,11 @@ enum class Fault { None, ShortWrPulse, LateCd, EarlyData };
 std::uint64_t samplesOf(double nanoseconds, std::uint64_t rate);
 
 // A microcontroller writing bytes: C/D and D0-D7 set together, 150 ns later /WR low for
-// 120 ns, 60 ns after /WR rises the next byte may change the lines; 2 µs between bytes.
+// 120 ns, 60 ns after /WR rises the next byte may change the lines; it waits by the clock,
+// 2 µs after a data byte and 5 µs after a command (beyond the controller's busy time).
 // Faults: a /WR pulse of 40 ns; C/D set only 40 ns before /WR falls; data changed 20 ns
-// after /WR rises.
+// after /WR rises. Reads, where a test asks for them: C/D set, 150 ns later /RD low for
+// 150 ns with the controller's byte on the lines from 100 ns in; released lines read low.
 class McuBus {
  public:
   struct Byte {
@@ -60,6 +65,11 @@ class McuBus {
 
   explicit McuBus(std::uint64_t rate);
   void write(bool command, std::uint8_t byte, Fault fault = Fault::None);
+  // A read cycle in which the controller drives `byte` (C/D high: the status).
+  void read(bool status, std::uint8_t byte);
+  // The bus left as it is.
+  void idle(double nanoseconds) { wait(nanoseconds); }
+  std::uint64_t now() const { return now_; }  // the next sample
   // /CE released, then a microsecond of idle bus.
   Capture finish();
 
@@ -85,6 +95,10 @@ void writeVcd(const std::string& path, const Capture& capture,
               const std::array<std::string, replay::BusLineCount>& names = AnalyserNames);
 void writeSession(const std::string& path, const Capture& capture,
                   const std::array<std::string, replay::BusLineCount>& names = AnalyserNames);
+// The capture as dense 16-bit samples, channel k carrying ChannelLines[k], in blocks of
+// SessionBlockSamples (the last one shorter), as writeSession() gives them to libsigrok.
+inline constexpr std::size_t SessionBlockSamples = std::size_t{1} << 20;
+void forEachBlock(const Capture& capture, const std::function<void(const std::uint16_t*, std::size_t)>& take);
 // Raw 16-bit little-endian samples, as `-I binary:numchannels=16` reads them.
 void writeBinary(const std::string& path, const Capture& capture);
 
@@ -93,9 +107,12 @@ struct Run {
   std::string out;
   std::string err;
 };
-// A program run to its end, at most `seconds`.
-Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds = 60);
-Run runReplay(const std::vector<std::string>& arguments);
+// A program run to its end, at most `seconds`, with "NAME=VALUE" added to its environment.
+Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds = 60,
+               const std::vector<std::string>& environment = {});
+Run runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+// kelvari-replay's path.
+std::string replayProgram();
 // sigrok-cli's path, empty if it is not installed.
 std::string sigrokCli();
 
@@ -128,6 +145,30 @@ class RecordingSink : public replay::CycleSink {
 // The file through the reader and the extractor.
 Recorded replayFile(const std::string& path, const replay::ReadOptions& options = {},
                     const std::string& channels = {}, replay::Wiring wiring = {});
+
+// The file through the reader, the extractor and the replayed module (module_replay.h), with
+// the module's RAM zeroed at power-on: the log and the module at its end.
+struct ReplayedModule {
+  std::string log;
+  t6963::ModuleState module;
+};
+replay::ReplaySetup zeroedModule();
+ReplayedModule replayModule(const std::string& path, const replay::ReplaySetup& setup = zeroedModule(),
+                            const replay::ReadOptions& options = {}, const std::string& channels = {});
+
+// The module the bytes make when the controller takes every one of them, from zeroed RAM.
+t6963::ModuleState moduleOf(const std::vector<McuBus::Byte>& bytes);
+
+// One line of the decoded log: "      6.29  VIOLATION 0x24  C/D setup 40 ns, needs >= 100 ns".
+struct LogLine {
+  double microseconds = 0;
+  std::string kind;
+  std::uint8_t byte = 0;
+  std::string text;
+};
+// The log's entry lines (those that start with a time), in order.
+std::vector<LogLine> entryLines(const std::string& log);
+std::vector<LogLine> linesOfKind(const std::string& log, const std::string& kind);
 
 // Nanoseconds from the first sample, rounded: comparable across rates.
 std::int64_t nanosecondsAt(std::uint64_t sample, std::uint64_t rate);

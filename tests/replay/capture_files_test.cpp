@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "t6963/bus_decoder.h"
 #include "t6963/module.h"
+#include "t6963/renderer.h"
 #include "t6963/shared_module.h"
 #include "t6963/t6963c.h"
 #include "tests/portlib/test_segment.h"
@@ -45,17 +47,36 @@ TEST(ReplayProgram, PrintsEachCycleAndFindingTimeFirstThenTheSummary) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.err, IsEmpty());
   // Bytes end 1.5 µs + 166.67 + 125 ns in (delays round up to whole samples), then every
-  // 2.29 µs (2,000 + 166.67 + 125 ns).
+  // 2.29 µs (2,000 + 166.67 + 125 ns); after the command the bus waits 5 µs.
   EXPECT_EQ(run.out,
+            "module 240x64 6x8 8K, cable WR:STROBE,CE:AUTOFD,CD:INIT,RD:SLCTIN\n"
+            "display RAM before the first sample: random\n"
             "note: at 24 MHz, C/D hold times under 41.67 ns cannot be measured\n"
             "note: at 24 MHz, data hold times under 41.67 ns cannot be measured\n"
-            "1.79  write  data     0x00\n"
-            "4.08  write  data     0x02\n"
-            "6.29  write  command  0x24\n"
-            "6.29  VIOLATION  /WR pulse width 41.67 ns, needs >= 80 ns\n"
-            "capture: 224 samples, 9.33 µs at 24 MHz\n"
-            "bytes: 3 written (2 data, 1 commands), 0 read (0 status, 0 data), 0 with x or z lines; /CE released 1 times\n"
-            "violations: 1 (pulse width 1)\n");
+            "        1.79  data      0x00  data 0x00\n"
+            "        4.08  data      0x02  data 0x02\n"
+            "        6.29  command   0x24  set address pointer 0x0200\n"
+            "        6.29  VIOLATION 0x24  /WR pulse width 41.67 ns, needs >= 80 ns\n"
+            "capture: 296 samples, 12.33 µs at 24 MHz\n"
+            "bytes: 3 written (2 data, 1 commands), 0 refused; 0 status reads, 0 data reads\n"
+            "violations: 1 (pulse width 1)\n"
+            "findings: 0\n");
+}
+
+// A hookup that ties /CE to ground and /RD to +5 V: the capture carries neither, and the
+// cable's ties in DLPORTIO_LCD_WIRING say so.
+TEST(ReplayProgram, TheCablesTiesStandInForTheLinesACaptureDoesNotCarry) {
+  QTemporaryDir dir;
+  const std::string file = dir.filePath("tied.sr").toStdString();
+  auto names = AnalyserNames;
+  names[10] = "unused1";  // nRD
+  names[11] = "unused2";  // CE
+  writeSession(file, threeBytes().finish(), names);
+  EXPECT_EQ(runReplay({file}).exitCode, 1);
+  const auto run = runReplay({file}, {"DLPORTIO_LCD_WIRING=WR:STROBE,CE:GND,CD:INIT,RD:VCC"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(linesOfKind(run.out, "data").size(), 2U) << run.out;
+  EXPECT_EQ(linesOfKind(run.out, "command").size(), 1U) << run.out;
 }
 
 struct BadInputRow {
@@ -68,9 +89,13 @@ void PrintTo(const BadInputRow& row, std::ostream* out) { *out << row.name; }
 
 class ReplayBadInput : public ::testing::TestWithParam<BadInputRow> {};
 
-TEST_P(ReplayBadInput, GetsOneClearLineAndExitStatusOne) {
+TEST_P(ReplayBadInput, GetsOneClearLineAndExitStatusOneAndWritesNoSegment) {
   QTemporaryDir dir;
-  const auto run = runReplay(GetParam().arguments(dir.path().toStdString()));
+  portlib_test::TestSegment segment;
+  auto arguments = GetParam().arguments(dir.path().toStdString());
+  arguments.insert(arguments.begin(), {"--segment", segment.name()});
+  const auto run = runReplay(arguments);
+  EXPECT_FALSE(t6963::SharedModule::openExisting(segment.name())) << "a segment was made";
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_THAT(run.out, IsEmpty());
   EXPECT_THAT(run.err, StartsWith("kelvari-replay: "));
@@ -154,6 +179,16 @@ INSTANTIATE_TEST_SUITE_P(
                       return std::vector<std::string>{whole};
                     },
                     "cut short before its metadata"},
+        BadInputRow{"SessionWithADamagedMember",
+                    [](const std::string& dir) {
+                      const auto path = sessionWith(dir, AnalyserNames);
+                      std::fstream bytes(path, std::ios::in | std::ios::out | std::ios::binary);
+                      const std::string text((std::istreambuf_iterator<char>(bytes)), std::istreambuf_iterator<char>());
+                      bytes.seekp(static_cast<std::streamoff>(text.find("logic-1-1") + 12));
+                      bytes.write("\xFF\x00\xFF\x00", 4);
+                      return std::vector<std::string>{path};
+                    },
+                    "the session file's member logic-1-1 is damaged: "},
         BadInputRow{"VcdWithoutTimescale",
                     [](const std::string& dir) {
                       return std::vector<std::string>{file(dir, "x.vcd", "$var wire 1 ! D0 $end\n$enddefinitions $end\n#0\n")};
@@ -186,6 +221,16 @@ INSTANTIATE_TEST_SUITE_P(
                       return std::vector<std::string>{"-I", "vcd:downsample=2", file(dir, "x.vcd", VcdHeader)};
                     },
                     "-I vcd takes no options"},
+        BadInputRow{"UntilNotATime",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"--until", "6.2.9", sessionWith(dir, AnalyserNames)};
+                    },
+                    "--until 6.2.9: expected a time in microseconds as the log prints it"},
+        BadInputRow{"SegmentNotAName",
+                    [](const std::string& dir) {
+                      return std::vector<std::string>{"--segment", "replay", sessionWith(dir, AnalyserNames)};
+                    },
+                    "--segment replay: a segment name is /NAME"},
         BadInputRow{"LogLevelOutOfRange", [](const std::string&) { return std::vector<std::string>{"-l", "6", "x"}; },
                     "the log level is 0 to 5"},
         BadInputRow{"NoCapture", [](const std::string&) { return std::vector<std::string>{}; },
@@ -218,7 +263,63 @@ TEST(ReplayProgram, ASessionFileCutShortReplaysWhatItHoldsAndSaysSo) {
   const auto run = runReplay({cut});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_THAT(run.err, HasSubstr("the session file is cut short"));
-  EXPECT_THAT(run.out, StartsWith("1.77  write  command  0x00\n4.04  write  data     0x25\n"));
+  const auto lines = entryLines(run.out);
+  ASSERT_GE(lines.size(), 2U);
+  EXPECT_EQ(lines[0].text, "unknown command: 0x00 ignored");
+  EXPECT_EQ(lines[1].text, "data 0x25");
+  for (std::size_t i = 0; i < 2; ++i) EXPECT_DOUBLE_EQ(lines[i].microseconds, static_cast<double>(bus.bytes()[i].end) / 100);
+}
+
+// --until with a time copied from the log: the log ends there, the segment holds the glass as
+// it stood then (that of the bytes up to that time), and a later run rebuilds the segment as
+// the module the settings give.
+TEST(ReplayProgram, UntilEndsTheLogWhereItSaysAndTheSegmentHoldsTheGlassAsItStoodThen) {
+  namespace cmd = t6963c::cmd;
+  McuBus bus(24'000'000);
+  for (const std::uint8_t byte : std::initializer_list<std::uint8_t>{0x00, 0x00, cmd::SetTextHome, 20, 0x00,
+                                                                    cmd::SetTextArea, 0x00, 0x00, cmd::SetAddressPointer,
+                                                                    cmd::DisplayMode | cmd::DisplayTextOn}) {
+    bus.write(byte >= 0x24, byte);
+  }
+  for (const char c : std::string("T6963C")) {
+    bus.write(false, static_cast<std::uint8_t>(c - 0x20));
+    bus.write(true, cmd::WriteIncrement);
+  }
+  QTemporaryDir dir;
+  const std::string file = dir.filePath("bus.sr").toStdString();
+  writeSession(file, bus.finish());
+  const std::vector<std::string> zero = {"DLPORTIO_LCD_POWERON=zero", "DLPORTIO_LCD_SIZE=128x64"};
+  const auto whole = runReplay({file}, zero);
+  ASSERT_EQ(whole.exitCode, 0) << whole.err;
+  const auto lines = entryLines(whole.out);
+  ASSERT_EQ(lines.size(), bus.bytes().size());
+  constexpr std::size_t Stop = 15;  // the command that writes "9"
+  std::ostringstream until;
+  until.precision(2);
+  until << std::fixed << lines[Stop].microseconds;
+
+  portlib_test::TestSegment segment;
+  const auto run = runReplay({"--segment", segment.name(), "--until", until.str(), file}, zero);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto replayed = entryLines(run.out);
+  ASSERT_EQ(replayed.size(), Stop + 1) << run.out;
+  EXPECT_EQ(replayed.back().text, "write 0x19 and advance");
+  EXPECT_THAT(run.out, HasSubstr("\nreplayed up to " + until.str() + " µs (--until)\n"));
+  const std::vector<McuBus::Byte> taken(bus.bytes().begin(), bus.bytes().begin() + Stop + 1);
+  auto expected = moduleOf(taken);
+  expected.build.width = 128;
+  const auto glass = runProgram(LCDVIEW_PATH, {"--segment", segment.name(), "--text"});
+  ASSERT_EQ(glass.exitCode, 0) << glass.err;
+  EXPECT_EQ(glass.out, t6963::frameToText(t6963::render(expected, true)));
+  EXPECT_THAT(glass.out, HasSubstr("#")) << "T69 on the glass";
+
+  // The same segment again, as this system's own module: rebuilt, the whole capture in it.
+  ASSERT_EQ(runReplay({"--segment", segment.name(), file}, {"DLPORTIO_LCD_POWERON=zero"}).exitCode, 0);
+  const auto module = t6963::SharedModule::openExisting(segment.name());
+  ASSERT_TRUE(module);
+  const auto state = module->snapshot();
+  EXPECT_EQ(state.build, t6963::StandardBuild);
+  EXPECT_EQ(state.controller.addressPointer, 6);
 }
 
 TEST(ReplayVcd, AClockThatJumpsByHoursBetweenBurstsReplaysByItsChanges) {
@@ -301,6 +402,125 @@ TEST(ReplayVcd, LcdviewsExportGivesTheBytesAndPollsOfTheModulesBusLog) {
   EXPECT_THAT(got.timing, IsEmpty());
   EXPECT_THAT(got.protocol, IsEmpty());
 }
+
+
+// Kelvari's own traffic in the files a user has of it: lcdview's VCD, and that VCD after
+// sigrok-cli made a session file and CSV of it.
+enum class Converted { None, Session, Csv };
+struct LcdviewRow {
+  const char* name;
+  Converted converted;
+};
+void PrintTo(const LcdviewRow& row, std::ostream* out) { *out << row.name; }
+
+class LcdviewTraffic : public ::testing::TestWithParam<LcdviewRow> {
+ protected:
+  // Port accesses, or as many microseconds in the replay: more than the bench spends between
+  // two strobes without polling.
+  static constexpr std::uint32_t BusyAccesses = 9;
+
+  // The test bench's protocol draws text and graphics, reads a byte back and sends a byte
+  // while the controller is busy.
+  static void draw(t6963::Module& bus) {
+    namespace cmd = t6963c::cmd;
+    t6963::testing::BenchProtocol bench(bus);
+    const auto send = [&](std::initializer_list<std::uint8_t> data, std::uint8_t command) {
+      for (const std::uint8_t byte : data) ASSERT_TRUE(bench.data(byte));
+      ASSERT_TRUE(bench.command(command));
+    };
+    send({0x00, 0x00}, cmd::SetTextHome);
+    send({40, 0x00}, cmd::SetTextArea);
+    send({0x00, 0x02}, cmd::SetGraphicHome);
+    send({40, 0x00}, cmd::SetGraphicArea);
+    send({}, static_cast<std::uint8_t>(cmd::ModeSet | cmd::ModeExor));
+    send({0x02, 0x00}, cmd::SetAddressPointer);
+    send({}, cmd::AutoWrite);
+    for (const char c : std::string("HELLO")) ASSERT_TRUE(bench.autoData(static_cast<std::uint8_t>(c - 0x20)));
+    send({}, cmd::AutoReset);
+    send({0x29, 0x02}, cmd::SetAddressPointer);
+    for (const std::uint8_t pattern : std::initializer_list<std::uint8_t>{0x3F, 0x21, 0x2D}) {
+      send({pattern}, cmd::WriteIncrement);
+    }
+    send({0x03, 0x00}, cmd::SetAddressPointer);
+    send({}, cmd::ReadNoChange);
+    ASSERT_EQ(bench.readData(), 'E' - 0x20);
+    send({}, static_cast<std::uint8_t>(cmd::DisplayMode | cmd::DisplayTextOn | cmd::DisplayGraphicOn));
+    bench.commandCycle(cmd::SetCursorPointer);  // no wait: refused while busy
+  }
+
+  // The capture file of the row, from lcdview's VCD.
+  std::string capture(const std::string& vcd) {
+    const std::string session = dir_.filePath("bus.sr").toStdString();
+    const std::string csv = dir_.filePath("bus.csv").toStdString();
+    switch (GetParam().converted) {
+      case Converted::None: return vcd;
+      case Converted::Session: convert({"-I", "vcd", "-i", vcd, "-o", session}); return session;
+      case Converted::Csv:
+        convert({"-I", "vcd", "-i", vcd, "-o", session});
+        convert({"-i", session, "-O", "csv:label=channel", "-o", csv});
+        return csv;
+    }
+    return {};
+  }
+
+  static void convert(const std::vector<std::string>& arguments) {
+    const auto run = runProgram(sigrokCli(), arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_P(LcdviewTraffic, ReplaysToTheSameGlassWithTheSameBytesAtTheSameTimesAsTheModulesOwnLog) {
+  if (GetParam().converted != Converted::None && sigrokCli().empty()) GTEST_SKIP() << "sigrok-cli is not installed";
+  portlib_test::TestSegment made;
+  auto original = t6963::SharedModule::open(made.name(), t6963::PowerOnContents::Zero);
+  t6963::setBusyAccesses(original.state(), BusyAccesses);
+  {
+    t6963::Module bus(original.state(), &original.trace());
+    draw(bus);
+    if (HasFatalFailure()) return;
+  }
+  const std::string vcd = dir_.filePath("bus.vcd").toStdString();
+  const auto exported = runProgram(LCDVIEW_PATH, {"--segment", made.name(), "--vcd", vcd});
+  ASSERT_EQ(exported.exitCode, 0) << exported.err;
+  const std::string file = capture(vcd);
+  ASSERT_FALSE(HasFatalFailure());
+
+  portlib_test::TestSegment replayed;
+  const bool csv = GetParam().converted == Converted::Csv;
+  std::vector<std::string> arguments = {"--segment", replayed.name(), file};
+  if (csv) arguments.insert(arguments.begin(), {"-I", "csv:samplerate=1000000"});
+  const auto run =
+      runReplay(arguments, {"DLPORTIO_LCD_POWERON=zero", "DLPORTIO_LCD_BUSY=" + std::to_string(BusyAccesses)});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+
+  const auto glass = runProgram(LCDVIEW_PATH, {"--segment", replayed.name(), "--text"});
+  ASSERT_EQ(glass.exitCode, 0) << glass.err;
+  EXPECT_EQ(glass.out, t6963::frameToText(t6963::render(original.snapshot(), true)));
+
+  // The module's own log, one microsecond per port access, against the replay's at one
+  // sample per microsecond: the same entries, polls folded alike, at the same times. A
+  // read is logged at the port's read there, at the end of the read cycle (/RD released,
+  // the next access) here.
+  const auto own = entryLines(t6963::formatBusLog(t6963::copyTrace(original.trace(), t6963::StandardBuild)));
+  const auto replayedEntries = entryLines(run.out);
+  ASSERT_GT(own.size(), 30U);
+  ASSERT_EQ(replayedEntries.size(), own.size()) << run.out;
+  for (std::size_t i = 0; i < own.size(); ++i) {
+    EXPECT_EQ(replayedEntries[i].kind, own[i].kind) << i;
+    EXPECT_EQ(replayedEntries[i].byte, own[i].byte) << i;
+    EXPECT_EQ(replayedEntries[i].text, own[i].text) << i;
+    EXPECT_EQ(replayedEntries[i].microseconds, own[i].microseconds + (own[i].kind == "read" ? 1 : 0)) << i;
+  }
+  EXPECT_EQ(linesOfKind(run.out, "read").size(), 1U);
+  EXPECT_THAT(run.out, HasSubstr("\nviolations: 1 (byte sent while busy 1)\nfindings: 0\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LcdviewTraffic,
+                         ::testing::Values(LcdviewRow{"Vcd", Converted::None}, LcdviewRow{"Session", Converted::Session},
+                                           LcdviewRow{"Csv", Converted::Csv}),
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace
 }  // namespace replay_test

@@ -127,6 +127,34 @@ TEST_F(SharedModuleTest, PowerCycleResetsTheModuleAndKeepsSettings) {
   EXPECT_GT(std::count_if(state.ram.begin(), state.ram.end(), [](std::uint8_t b) { return b != 0; }), 7000);
 }
 
+TEST_F(SharedModuleTest, AReplacedStateIsTheModuleFromThenOnWithTheSettingsKept) {
+  SharedModule module = SharedModule::open(name_, PowerOnContents::Zero);
+  setBusyAccesses(module.state(), 7);
+  ModuleState replayed{};
+  replayed.build.width = 128;
+  replayed.build.height = 128;
+  powerOn(replayed, PowerOnContents::Zero, 0, 0);
+  replayed.ram[0x1234] = 0x5A;
+  replayed.controller.displayMode = 0x98;
+  replayed.controller.busyUntilNs = 1'000'000;  // the capture's time: means nothing here
+  recordViolation(replayed, {0, ViolationKind::WriteWhileBusy, 0, 0, 0x21});
+  EXPECT_THROW(module.replaceState(replayed), std::logic_error) << "only with the bus claim";
+
+  module.claimBus();
+  module.replaceState(replayed);
+  const ModuleState state = module.snapshot();
+  EXPECT_EQ(state.build, replayed.build);
+  EXPECT_EQ(state.ram[0x1234], 0x5A);
+  EXPECT_EQ(state.controller.displayMode, 0x98);
+  EXPECT_EQ(state.violations.counts[static_cast<std::size_t>(ViolationKind::WriteWhileBusy)], 1U);
+  EXPECT_EQ(state.settings.busyAccesses, 7U);
+  EXPECT_EQ(state.powerOnGeneration, 2U);
+  EXPECT_EQ(module.trace().recorded, 0U);
+  Module bus(module.state());
+  BenchProtocol bench(bus);
+  EXPECT_EQ(bench.waitReady(), 1) << "a replaced module is not left busy";
+}
+
 TEST_F(SharedModuleTest, TwoProcessesSeeOneModule) {
   SharedModule parent = SharedModule::open(name_, PowerOnContents::Zero);
   const bool childWrote = inChildProcess([&] {

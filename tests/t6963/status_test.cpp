@@ -54,6 +54,30 @@ TEST_F(StatusTest, WhileBusyOnlyTheReadyBitsAreClear) {
   EXPECT_TRUE(bench_.waitFor(sta::AutoWriteOk)) << "300 accesses later";
 }
 
+// A replayed capture counts no port accesses: it times every command on the capture's clock.
+TEST(ClockTimedBusy, AFrontEndWithoutAccessesIsHeldByTheClockAlone) {
+  struct SetClock final : ControllerClock {
+    Nanoseconds at = 0;
+    Nanoseconds now() noexcept override { return at; }
+  } clock;
+  for (const std::uint32_t busy : {0U, 4U}) {
+    ModuleState state;
+    powerOn(state, PowerOnContents::Zero, 0, 0);
+    setBusyAccesses(state, busy);
+    EXPECT_FALSE(isBusy(state, clock)) << "ready at power-on, busy " << busy;
+    clock.at = 1000;
+    ASSERT_EQ(writeCycle(state, true, cmd::ModeSet, true, clock), WriteResult::Taken);
+    clock.at = 1000 + Nanoseconds{busy} * AccessNanoseconds - 1;
+    EXPECT_EQ(isBusy(state, clock), busy != 0) << "busy " << busy;
+    EXPECT_EQ(writeCycle(state, false, 0x12, true, clock), busy != 0 ? WriteResult::Busy : WriteResult::Taken);
+    endBusy(state);
+    EXPECT_FALSE(isBusy(state, clock)) << "the real controller was seen ready, busy " << busy;
+    clock.at += 1;
+    EXPECT_FALSE(isBusy(state, clock));
+    EXPECT_EQ(state.bus.accessCount, 0U);
+  }
+}
+
 TEST_F(StatusTest, DefaultBusyTimeLetsTheBenchSendAtFullSpeed) {
   for (int i = 0; i < 50; ++i) {
     ASSERT_EQ(bench_.waitReady(), 1);
