@@ -38,7 +38,7 @@ enum class WriteResult : std::uint8_t { Taken, Busy, RejectedInAutoMode, Unknown
 // access count says busy.
 inline bool isBusy(const ModuleState& state, ControllerClock& clock) {
   const ControllerRegisters& c = state.controller;
-  if (state.bus.accessCount > c.busyUntilAccess) return false;
+  if (state.bus.accessCount > c.busyUntilAccess || c.busyUntilNs == BusyEnded) return false;
   return c.busyUntilNs == Unstamped || clock.now() < c.busyUntilNs;
 }
 
