@@ -7,6 +7,8 @@
 // through sigrok-cli's parallel decoder (the real command, wall time, the best of a few runs
 // each) as a ratio; and the peak memory of kelvari-replay on two minutes of the same traffic
 // (12 billion samples).
+#include <archive.h>
+#include <archive_entry.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -28,7 +30,6 @@
 #include "t6963/t6963c.h"
 #include "tests/replay/bus_capture.h"
 
-#include <zip.h>
 
 namespace {
 
@@ -71,7 +72,7 @@ replay_test::McuBus drawingMicrocontroller() {
 }
 
 // A session file that holds `capture` `repeats` times in a row, as one capture, written with
-// libzip in one pass (libsigrok's srzip output rewrites the archive for every member, which
+// libarchive in one pass (libsigrok's srzip output rewrites the archive for every member, which
 // for thousands of members takes hours). The capture's length is a multiple of the block, so
 // every repetition's members are the same blocks. Deflated at level 1, for the writing's sake.
 void writeLongSession(const std::string& path, const replay_test::Capture& capture, unsigned repeats) {
@@ -79,17 +80,24 @@ void writeLongSession(const std::string& path, const replay_test::Capture& captu
   replay_test::forEachBlock(capture, [&](const std::uint16_t* samples, std::size_t count) {
     blocks.emplace_back(samples, samples + count);
   });
-  int error = 0;
-  zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  if (zip == nullptr) std::abort();
+  const std::unique_ptr<archive, int (*)(archive*)> zip(archive_write_new(), archive_write_free);
+  if (archive_write_set_format_zip(zip.get()) != ARCHIVE_OK ||
+      archive_write_set_options(zip.get(), "zip:compression=deflate,zip:compression-level=1") != ARCHIVE_OK ||
+      archive_write_open_filename(zip.get(), path.c_str()) != ARCHIVE_OK) {
+    std::abort();
+  }
   std::string metadata = "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\ntotal probes=" +
                          std::to_string(Names.size()) + "\nsamplerate=100 MHz\ntotal analog=0\n";
   for (std::size_t k = 0; k < Names.size(); ++k) metadata += "probe" + std::to_string(k + 1) + "=" + Names[k] + "\n";
   metadata += "unitsize=2\n";
   const auto add = [&](const std::string& name, const void* data, std::size_t size) {
-    zip_source_t* source = zip_source_buffer(zip, data, size, 0);
-    const zip_int64_t index = zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8);
-    if (index < 0 || zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1) != 0) {
+    const std::unique_ptr<archive_entry, void (*)(archive_entry*)> entry(archive_entry_new(), archive_entry_free);
+    archive_entry_set_pathname(entry.get(), name.c_str());
+    archive_entry_set_filetype(entry.get(), AE_IFREG);
+    archive_entry_set_perm(entry.get(), 0644);
+    archive_entry_set_size(entry.get(), static_cast<la_int64_t>(size));
+    if (archive_write_header(zip.get(), entry.get()) != ARCHIVE_OK ||
+        archive_write_data(zip.get(), data, size) != static_cast<la_ssize_t>(size)) {
       std::abort();
     }
   };
@@ -101,7 +109,7 @@ void writeLongSession(const std::string& path, const replay_test::Capture& captu
       add("logic-1-" + std::to_string(++member), block.data(), block.size() * sizeof(std::uint16_t));
     }
   }
-  if (zip_close(zip) != 0) std::abort();
+  if (archive_write_close(zip.get()) != ARCHIVE_OK) std::abort();
 }
 
 class SessionFile {

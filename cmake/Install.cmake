@@ -38,8 +38,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-# The shared libraries the programs link (Qt 6, libsensors, libsigrokcxx with glibmm, libarchive,
-# libzip, libdeflate) become dependencies through dpkg-shlibdeps.
+# The shared libraries the programs link (Qt 6, libsensors, libsigrokcxx with glibmm, libarchive)
+# become dependencies through dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The forms are laid out for Liberation Sans 8 pt; with another font their labels clip.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fstream>
 
-#include "replay/session_file.h"
 #include "replay/sigrok_reader.h"
 #include "replay/vcd_reader.h"
 
@@ -63,9 +62,9 @@ ReadResult readCapture(const std::string& path, ChangeSink& sink, const ReadOpti
     }
     return {readVcd(path, sink), {}};
   }
-  if (!options.format && startsAsZip(path)) return readSessionFile(path, sink);
   SigrokReader sigrok(options.libsigrokLogLevel);
   if (options.format) return sigrok.readInput(path, *options.format, sink);
+  if (startsAsZip(path)) return sigrok.readSession(path, sink);
   const auto detected = sigrok.detectFormat(path);
   if (!detected) throw CaptureError(path + ": libsigrok does not recognise its format (name it with -I FORMAT)");
   if (*detected == VcdFormat) return {readVcd(path, sink), {}};

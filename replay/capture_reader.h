@@ -1,6 +1,7 @@
 // Reading a capture file of any format into level changes (capture.h): sigrok session files
-// (a zip) and VCD through the replay's own readers (session_file.h, vcd_reader.h), everything
-// else through libsigrok's input modules, found as libsigrok finds them or named with
+// through libsigrok's session loader (one cut short through the replay's own reader,
+// session_file.h), VCD through the replay's own reader (vcd_reader.h), everything else
+// through libsigrok's input modules, found as libsigrok finds them or named with
 // `-I FORMAT[:OPTION=VALUE...]` as sigrok-cli takes it. Streamed: memory does not grow with
 // the capture. Only this reader knows libsigrok.
 #pragma once

@@ -1,15 +1,16 @@
-// Sigrok session files through libzip and libdeflate; cut ones through libarchive.
+// Session files cut short, and the check of what the loader gave, through libarchive.
 #include "replay/session_file.h"
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <glibmm/keyfile.h>
-#include <libdeflate.h>
 #include <libsigrok/libsigrok.h>
-#include <zip.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "replay/sample_scanner.h"
@@ -18,18 +19,19 @@ namespace replay {
 namespace {
 
 constexpr std::size_t ChunkBytes = std::size_t{1} << 20;
-// Members up to this size are inflated whole; larger ones stream through libzip.
-constexpr std::uint64_t WholeMemberBytes = std::uint64_t{8} << 20;
+// Reading the directory seeks to every member's header: a block a little larger than one.
+constexpr std::size_t HeaderBlockBytes = std::size_t{16} << 10;
 constexpr const char* MetadataName = "metadata";
 
-// What the metadata says of the first device: where its samples are, their size, the rate
-// and the channels' names.
+// What the metadata says of the first device.
 struct Metadata {
   std::string captureFile;  // "logic-1": members logic-1-1, logic-1-2, ... (or one named so)
   unsigned unitSize = 1;
+  std::uint64_t sampleRate = 0;  // 0: none given
+  std::vector<ChannelInfo> channels;
 };
 
-Metadata readMetadata(const std::string& text, const std::string& path, SampleFeed& feed) {
+Metadata parseMetadata(const std::string& text, const std::string& path) {
   Glib::KeyFile keys;
   Metadata metadata;
   try {
@@ -37,18 +39,17 @@ Metadata readMetadata(const std::string& text, const std::string& path, SampleFe
     const Glib::ustring device = "device 1";
     metadata.captureFile = keys.get_string(device, "capturefile");
     metadata.unitSize = static_cast<unsigned>(keys.get_integer(device, "unitsize"));
-    std::uint64_t rate = 0;
     if (keys.has_key(device, "samplerate") &&
-        sr_parse_sizestring(keys.get_string(device, "samplerate").c_str(), &rate) == SR_OK) {
-      feed.setRate(rate);
+        sr_parse_sizestring(keys.get_string(device, "samplerate").c_str(), &metadata.sampleRate) != SR_OK) {
+      metadata.sampleRate = 0;
     }
-    std::vector<ChannelInfo> channels;
     const int probes = keys.get_integer(device, "total probes");
     for (int probe = 1; probe <= probes; ++probe) {
       const auto key = "probe" + std::to_string(probe);
-      if (keys.has_key(device, key)) channels.push_back({static_cast<unsigned>(probe - 1), keys.get_string(device, key)});
+      if (keys.has_key(device, key)) {
+        metadata.channels.push_back({static_cast<unsigned>(probe - 1), keys.get_string(device, key)});
+      }
     }
-    feed.setChannels(std::move(channels));
   } catch (const Glib::Error& error) {
     throw CaptureError(path + ": the session file's metadata cannot be read: " + error.what());
   }
@@ -56,7 +57,59 @@ Metadata readMetadata(const std::string& text, const std::string& path, SampleFe
   return metadata;
 }
 
-// A zip's end-of-central-directory record stands in its last 65,557 bytes.
+using Archive = std::unique_ptr<archive, int (*)(archive*)>;
+
+// The zip through libarchive: `streaming` reads member by member from the start, as a file
+// without its directory must be read; otherwise the directory is read first.
+Archive openZip(const std::string& path, bool streaming) {
+  Archive zip(archive_read_new(), archive_read_free);
+  if (streaming) {
+    archive_read_support_format_zip_streamable(zip.get());
+  } else {
+    archive_read_support_format_zip_seekable(zip.get());
+  }
+  if (archive_read_open_filename(zip.get(), path.c_str(), streaming ? ChunkBytes : HeaderBlockBytes) != ARCHIVE_OK) {
+    throw CaptureError("cannot read " + path + ": " + archive_error_string(zip.get()));
+  }
+  return zip;
+}
+
+// The current member's data, as far as it inflates (a cut member: up to the cut), to `take`.
+// Returns false if the member did not read whole.
+template <typename Take>
+bool readMember(archive* zip, const Take& take) {
+  const void* data = nullptr;
+  std::size_t size = 0;
+  la_int64_t offset = 0;
+  for (;;) {
+    const int status = archive_read_data_block(zip, &data, &size, &offset);
+    if (status == ARCHIVE_EOF) return true;
+    if (status != ARCHIVE_OK) return false;
+    take(static_cast<const std::uint8_t*>(data), size);
+  }
+}
+
+std::string memberText(archive* zip) {
+  std::string text;
+  readMember(zip, [&](const std::uint8_t* data, std::size_t size) { text.append(reinterpret_cast<const char*>(data), size); });
+  return text;
+}
+
+// The members the loader takes the samples from, in its order: the capture file alone, or
+// its chunks -1, -2, ... up to the first one missing.
+std::vector<std::string> sampleMembers(const std::string& captureFile, const std::map<std::string, std::uint64_t>& sizes) {
+  if (sizes.contains(captureFile)) return {captureFile};
+  std::vector<std::string> members;
+  for (unsigned chunk = 1;; ++chunk) {
+    std::string name = captureFile + "-" + std::to_string(chunk);
+    if (!sizes.contains(name)) return members;
+    members.push_back(std::move(name));
+  }
+}
+
+}  // namespace
+
+// The end record stands in the last 65,557 bytes.
 bool hasZipEndRecord(const std::string& path) {
   std::ifstream file(path, std::ios::binary | std::ios::ate);
   const auto end = file.tellg();
@@ -69,138 +122,21 @@ bool hasZipEndRecord(const std::string& path) {
   return bytes.find("PK\x05\x06") != std::string::npos;
 }
 
-using ZipFile = std::unique_ptr<zip_file_t, int (*)(zip_file_t*)>;
-
-class SessionZip {
- public:
-  explicit SessionZip(const std::string& path) : path_(path) {
-    int error = 0;
-    zip_ = zip_open(path.c_str(), ZIP_RDONLY, &error);
-    if (zip_ == nullptr) {
-      zip_error_t reason;
-      zip_error_init_with_code(&reason, error);
-      const std::string text = zip_error_strerror(&reason);
-      zip_error_fini(&reason);
-      throw CaptureError("cannot read the session file " + path + ": " + text);
-    }
-  }
-  ~SessionZip() { zip_discard(zip_); }
-  SessionZip(const SessionZip&) = delete;
-  SessionZip& operator=(const SessionZip&) = delete;
-
-  std::optional<zip_uint64_t> find(const std::string& name) const {
-    const zip_int64_t index = zip_name_locate(zip_, name.c_str(), 0);
-    if (index < 0) return std::nullopt;
-    return static_cast<zip_uint64_t>(index);
-  }
-
-  std::string text(zip_uint64_t index) {
-    std::string text;
-    member(index, [&](const std::uint8_t* data, std::size_t size) { text.append(reinterpret_cast<const char*>(data), size); });
-    return text;
-  }
-
-  // The member's data, inflated, to `take` in one or more blocks.
-  template <typename Take>
-  void member(zip_uint64_t index, const Take& take) {
-    zip_stat_t status;
-    if (zip_stat_index(zip_, index, 0, &status) != 0) damaged(index, zip_strerror(zip_));
-    if (status.comp_method == ZIP_CM_DEFLATE && status.size <= WholeMemberBytes) {
-      inflateWhole(index, status, take);
-      return;
-    }
-    const ZipFile file = open(index, 0);
-    input_.resize(ChunkBytes);
-    for (;;) {
-      const zip_int64_t got = zip_fread(file.get(), input_.data(), input_.size());
-      if (got < 0) damaged(index, zip_file_strerror(file.get()));
-      if (got == 0) return;
-      take(input_.data(), static_cast<std::size_t>(got));
-    }
-  }
-
- private:
-  template <typename Take>
-  void inflateWhole(zip_uint64_t index, const zip_stat_t& status, const Take& take) {
-    const ZipFile file = open(index, ZIP_FL_COMPRESSED);
-    input_.resize(static_cast<std::size_t>(status.comp_size));
-    if (zip_fread(file.get(), input_.data(), input_.size()) != static_cast<zip_int64_t>(input_.size())) {
-      damaged(index, zip_file_strerror(file.get()));
-    }
-    output_.resize(static_cast<std::size_t>(status.size));
-    std::size_t inflated = 0;
-    if (libdeflate_deflate_decompress(inflater_.get(), input_.data(), input_.size(), output_.data(), output_.size(),
-                                      &inflated) != LIBDEFLATE_SUCCESS ||
-        inflated != output_.size()) {
-      damaged(index, "it does not inflate");
-    }
-    if (libdeflate_crc32(0, output_.data(), output_.size()) != status.crc) damaged(index, "its CRC is wrong");
-    take(output_.data(), output_.size());
-  }
-
-  ZipFile open(zip_uint64_t index, zip_flags_t flags) {
-    ZipFile file(zip_fopen_index(zip_, index, flags), zip_fclose);
-    if (!file) damaged(index, zip_strerror(zip_));
-    return file;
-  }
-
-  [[noreturn]] void damaged(zip_uint64_t index, const std::string& why) {
-    const char* name = zip_get_name(zip_, index, 0);
-    throw CaptureError(path_ + ": the session file's member " + (name != nullptr ? name : "?") + " is damaged: " + why);
-  }
-
-  std::string path_;
-  zip_t* zip_ = nullptr;
-  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater_{
-      libdeflate_alloc_decompressor(), libdeflate_free_decompressor};
-  std::vector<std::uint8_t> input_;
-  std::vector<std::uint8_t> output_;
-};
-
-ReadResult readWholeSession(const std::string& path, ChangeSink& sink) {
-  SessionZip zip(path);
-  SampleFeed feed(sink, path);
-  const auto metadataIndex = zip.find(MetadataName);
-  if (!metadataIndex) throw CaptureError(path + ": a zip file without a session's metadata");
-  const Metadata metadata = readMetadata(zip.text(*metadataIndex), path, feed);
-  const auto take = [&](const std::uint8_t* data, std::size_t size) { feed.samples(data, size, metadata.unitSize); };
-  if (const auto single = zip.find(metadata.captureFile)) zip.member(*single, take);
-  for (unsigned chunk = 1;; ++chunk) {
-    const auto member = zip.find(metadata.captureFile + "-" + std::to_string(chunk));
-    if (!member) break;
-    zip.member(*member, take);
-  }
-  return {feed.finish(), {}};
-}
-
 ReadResult readCutSession(const std::string& path, ChangeSink& sink) {
-  const std::unique_ptr<archive, int (*)(archive*)> zip(archive_read_new(), archive_read_free);
-  archive_read_support_format_zip_streamable(zip.get());
-  if (archive_read_open_filename(zip.get(), path.c_str(), ChunkBytes) != ARCHIVE_OK) {
-    throw CaptureError("cannot read " + path + ": " + archive_error_string(zip.get()));
-  }
+  const Archive zip = openZip(path, true);
   SampleFeed feed(sink, path);
   std::optional<Metadata> metadata;
   unsigned nextChunk = 1;
-  // The member's data as far as it can be inflated (a cut member: up to the cut).
-  const auto forEachBlock = [&](const auto& take) {
-    const void* data = nullptr;
-    std::size_t size = 0;
-    la_int64_t offset = 0;
-    while (archive_read_data_block(zip.get(), &data, &size, &offset) == ARCHIVE_OK) {
-      take(static_cast<const std::uint8_t*>(data), size);
-    }
-  };
   archive_entry* entry = nullptr;
   while (archive_read_next_header(zip.get(), &entry) == ARCHIVE_OK) {
     const std::string name = archive_entry_pathname(entry);
     if (name == MetadataName) {
-      std::string text;
-      forEachBlock([&](const std::uint8_t* data, std::size_t size) { text.append(reinterpret_cast<const char*>(data), size); });
-      metadata = readMetadata(text, path, feed);
+      metadata = parseMetadata(memberText(zip.get()), path);
+      feed.setRate(metadata->sampleRate);
+      feed.setChannels(metadata->channels);
     } else if (metadata &&
                (name == metadata->captureFile || name == metadata->captureFile + "-" + std::to_string(nextChunk))) {
-      forEachBlock([&](const std::uint8_t* data, std::size_t size) { feed.samples(data, size, metadata->unitSize); });
+      readMember(zip.get(), [&](const std::uint8_t* data, std::size_t size) { feed.samples(data, size, metadata->unitSize); });
       ++nextChunk;
     }
   }
@@ -209,10 +145,35 @@ ReadResult readCutSession(const std::string& path, ChangeSink& sink) {
   return {samples, {path + ": the session file is cut short; replayed the " + std::to_string(samples) + " samples it holds"}};
 }
 
-}  // namespace
+void checkSessionWhole(const std::string& path, std::uint64_t bytesGiven) {
+  std::map<std::string, std::uint64_t> sizes;
+  std::optional<Metadata> metadata;
+  {
+    const Archive zip = openZip(path, false);
+    archive_entry* entry = nullptr;
+    while (archive_read_next_header(zip.get(), &entry) == ARCHIVE_OK) {
+      const std::string name = archive_entry_pathname(entry);
+      if (name == MetadataName) metadata = parseMetadata(memberText(zip.get()), path);
+      sizes[name] = static_cast<std::uint64_t>(archive_entry_size(entry));
+    }
+  }
+  if (!metadata) throw CaptureError(path + ": the session file's directory lists no metadata");
+  const auto members = sampleMembers(metadata->captureFile, sizes);
+  std::uint64_t listed = 0;
+  for (const auto& member : members) listed += sizes[member];
+  if (bytesGiven >= listed) return;
 
-ReadResult readSessionFile(const std::string& path, ChangeSink& sink) {
-  return hasZipEndRecord(path) ? readWholeSession(path, sink) : readCutSession(path, sink);
+  const Archive zip = openZip(path, false);
+  archive_entry* entry = nullptr;
+  while (archive_read_next_header(zip.get(), &entry) == ARCHIVE_OK) {
+    const std::string name = archive_entry_pathname(entry);
+    if (std::find(members.begin(), members.end(), name) == members.end()) continue;
+    if (!readMember(zip.get(), [](const std::uint8_t*, std::size_t) {})) {
+      throw CaptureError(path + ": the session file's member " + name + " is damaged: " + archive_error_string(zip.get()));
+    }
+  }
+  throw CaptureError(path + ": the session file is damaged: libsigrok's loader gave " + std::to_string(bytesGiven) +
+                     " of the " + std::to_string(listed) + " bytes of samples its members hold");
 }
 
 }  // namespace replay

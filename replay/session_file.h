@@ -1,23 +1,31 @@
-// Sigrok session files (.sr), read by the replay itself: a zip of `metadata` (the rate, the
-// channels' names, the sample size) and the samples in the members logic-1-1, logic-1-2, ...
-// libzip finds the members; libdeflate inflates each whole (members are the writer's chunks,
-// a few MiB) and its CRC is checked; a member too large for that streams through libzip.
-// libsigrok's session loader inflates through zlib at about a fifth of that speed: on a
-// capture of a busy bus that alone costs more than a twentieth of sigrok-cli's parallel
-// decoder on the same file, which the replay must beat twentyfold. A file cut short (no zip
-// end record: the capture was stopped or copied short) is read member by member through
-// libarchive's streaming zip reader, as far as it goes, and says so in a note. Leaves out
-// analog channels and every device but the first.
+// Sigrok session files (.sr) where libsigrok's session loader cannot serve, through
+// libarchive (the loader itself is in sigrok_reader.h):
+// - a file cut short (no zip end record: the capture was stopped or copied short), which the
+//   loader refuses, is read member by member through libarchive's streaming zip reader, as
+//   far as it goes, and says so in a note;
+// - libsigrok 0.5's loader takes a member of samples that does not inflate, or whose CRC is
+//   wrong, as ended and goes on with the next: after a whole read, the bytes it gave are
+//   counted against those the zip's directory lists, and a file short of them is refused,
+//   naming the member that does not read whole.
+// Leaves out analog channels and every device but the first.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "replay/capture_reader.h"
 
 namespace replay {
 
-// Throws CaptureError with one line for a file that is not a session file, a damaged one,
-// or one without the lines' data, and passes on what `sink` throws.
-ReadResult readSessionFile(const std::string& path, ChangeSink& sink);
+// A zip's end record is there: the file is not cut short.
+bool hasZipEndRecord(const std::string& path);
+
+// A file without its end record. Throws CaptureError for one cut before its metadata, and
+// passes on what `sink` throws.
+ReadResult readCutSession(const std::string& path, ChangeSink& sink);
+
+// Throws CaptureError if `bytesGiven`, what the loader gave of the first device's samples,
+// falls short of what its members hold.
+void checkSessionWhole(const std::string& path, std::uint64_t bytesGiven);
 
 }  // namespace replay

@@ -8,7 +8,7 @@ packages=(cmake ninja-build g++ pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           fonts-liberation2 dbus xvfb xauth
           libsensors-dev lm-sensors clang sigrok-cli
-          libsigrokcxx-dev libglibmm-2.4-dev libarchive-dev libzip-dev libdeflate-dev
+          libsigrokcxx-dev libglibmm-2.4-dev libarchive-dev
           xdotool imagemagick libxml2-utils gcovr
           lcd4linux lcdproc g++-mingw-w64-x86-64 wine64)
 missing=()
