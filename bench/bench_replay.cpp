@@ -147,7 +147,7 @@ class CountingSink : public replay::CycleSink {
  public:
   std::uint64_t cycles = 0;
 
-  void captureBegins(const replay::CaptureInfo&) override {}
+  std::uint64_t captureBegins(const replay::CaptureInfo&) override { return replay::AllSamples; }
   void unmeasurable(replay::TimingRule) override {}
   void writeCycle(const replay::Cycle&) override { ++cycles; }
   void readCycle(const replay::Cycle&) override { ++cycles; }
@@ -196,16 +196,16 @@ void BM_ScanSamples(benchmark::State& state) {
   class Counting : public replay::ChangeSink {
    public:
     std::uint64_t changes = 0;
-    replay::ChannelSelection begin(const replay::CaptureInfo&) override { return {}; }
+    replay::Reading begin(const replay::CaptureInfo&) override { return {}; }
     void change(std::uint64_t, const replay::Levels&) override { ++changes; }
     void end(std::uint64_t) override {}
   } sink;
   std::vector<std::uint16_t> samples(std::size_t{1} << 22);
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint16_t>(i / 100 * 0x155);
-  replay::ChannelSelection selection;
-  for (unsigned channel = 0; channel < 12; ++channel) selection.emplace_back(channel);
+  replay::Reading reading;
+  for (unsigned channel = 0; channel < 12; ++channel) reading.channels.emplace_back(channel);
   for (auto _ : state) {
-    replay::SampleScanner scanner(selection, 2, sink);
+    replay::SampleScanner scanner(reading, 2, sink);
     scanner.scan(reinterpret_cast<const std::uint8_t*>(samples.data()), samples.size() * 2);
     benchmark::DoNotOptimize(sink.changes);
   }

@@ -49,7 +49,9 @@ struct ProtocolFinding {
 class CycleSink {
  public:
   virtual ~CycleSink() = default;
-  virtual void captureBegins(const CaptureInfo& info) = 0;
+  // Returns the first sample the sink does not want (AllSamples: every one): the capture is
+  // read no further.
+  virtual std::uint64_t captureBegins(const CaptureInfo& info) = 0;
   // Once per rule, before anything else: the rate cannot resolve the rule's minimum.
   virtual void unmeasurable(TimingRule rule) = 0;
   virtual void writeCycle(const Cycle& cycle) = 0;

@@ -1,6 +1,7 @@
 // A logic analyser's capture as the replay reads it, whatever file it came from: the sample
 // rate, the logic channels by name, and a stream of level changes. Readers (capture_reader.h)
-// produce it; the cycle extractor consumes it. Sample n is at n / rate seconds from the
+// produce it; the cycle extractor consumes it, and says how far it wants it read: a reader
+// stops there, without reading the rest of the file. Sample n is at n / rate seconds from the
 // first sample. Leaves out analog channels and the capture's wall-clock start.
 #pragma once
 
@@ -33,6 +34,14 @@ struct CaptureInfo {
 // the levels; an empty element is a line the capture does not carry (it stays low).
 using ChannelSelection = std::vector<std::optional<unsigned>>;
 inline constexpr std::size_t MaxSelectedChannels = 64;
+inline constexpr std::uint64_t AllSamples = ~std::uint64_t{0};
+
+// What a consumer reads of a capture: the channels it follows, and the first sample it does
+// not want (AllSamples: to the end of the capture).
+struct Reading {
+  ChannelSelection channels;
+  std::uint64_t endSample = AllSamples;
+};
 
 // Levels of the selected channels, bit k for element k of the selection. A channel that
 // is `undefined` (a VCD's x) or `floating` (z) has its bit in `high` cleared.
@@ -47,13 +56,15 @@ struct Levels {
 class ChangeSink {
  public:
   virtual ~ChangeSink() = default;
-  // Once, before any change: the capture's rate and channels. Returns the channels to
-  // follow (at most MaxSelectedChannels), or throws CaptureError to refuse the capture.
-  virtual ChannelSelection begin(const CaptureInfo& info) = 0;
+  // Once, before any change: the capture's rate and channels. Returns what to read (at
+  // most MaxSelectedChannels channels), or throws CaptureError to refuse the capture.
+  virtual Reading begin(const CaptureInfo& info) = 0;
   // The levels from `sample` on; the first call is at sample 0 with the initial levels,
-  // later ones come only when a selected channel changed, in rising sample order.
+  // later ones come only when a selected channel changed, in rising sample order, and only
+  // below the reading's end.
   virtual void change(std::uint64_t sample, const Levels& levels) = 0;
-  // The capture held `samples` samples (the last change is below it).
+  // `samples` samples were read (the last change is below it): the whole capture, or up to
+  // the reading's end if the capture went on that far.
   virtual void end(std::uint64_t samples) = 0;
 };
 

@@ -3,7 +3,8 @@
 // session_file.h), VCD through the replay's own reader (vcd_reader.h), everything else
 // through libsigrok's input modules, found as libsigrok finds them or named with
 // `-I FORMAT[:OPTION=VALUE...]` as sigrok-cli takes it. Streamed: memory does not grow with
-// the capture. Only this reader knows libsigrok.
+// the capture, and reading stops where the sink's reading ends. Only this reader knows
+// libsigrok.
 #pragma once
 
 #include <cstdint>

@@ -26,14 +26,14 @@ Cycle taken(const Levels& before, std::uint64_t start, bool startSeen, std::uint
 CycleExtractor::CycleExtractor(CycleSink& sink, std::string channelMap, Wiring wiring)
     : sink_(sink), channelMap_(std::move(channelMap)), wiring_(wiring) {}
 
-ChannelSelection CycleExtractor::begin(const CaptureInfo& info) {
+Reading CycleExtractor::begin(const CaptureInfo& info) {
   const auto assignment = assignChannels(info, channelMap_, wiring_);
   clock_ = SampleClock(info.sampleRate);
-  sink_.captureBegins(info);
+  const std::uint64_t endSample = sink_.captureBegins(info);
   for (const auto& figureOfRule : TimingFigures) {
     if (!clock_.resolves(figureOfRule.rule)) sink_.unmeasurable(figureOfRule.rule);
   }
-  return selectionOf(assignment);
+  return {selectionOf(assignment), endSample};
 }
 
 void CycleExtractor::change(std::uint64_t sample, const Levels& levels) {

@@ -29,7 +29,7 @@ class CycleExtractor : public ChangeSink {
   // `channelMap` as `--channels` takes it (bus_lines.h), empty for names alone.
   CycleExtractor(CycleSink& sink, std::string channelMap, Wiring wiring);
 
-  ChannelSelection begin(const CaptureInfo& info) override;
+  Reading begin(const CaptureInfo& info) override;
   void change(std::uint64_t sample, const Levels& levels) override;
   void end(std::uint64_t samples) override;
 

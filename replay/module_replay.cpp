@@ -143,7 +143,7 @@ ModuleReplay::ModuleReplay(const ReplaySetup& setup, std::ostream& out) : setup_
   for (std::size_t i = 0; i < model_.ram.size(); ++i) complement_.ram[i] = static_cast<std::uint8_t>(~model_.ram[i]);
 }
 
-void ModuleReplay::captureBegins(const CaptureInfo& info) {
+std::uint64_t ModuleReplay::captureBegins(const CaptureInfo& info) {
   rate_ = info.sampleRate;
   time_ = captureTime(rate_);
   log_ = t6963::BusLogBuilder(time_);
@@ -151,6 +151,7 @@ void ModuleReplay::captureBegins(const CaptureInfo& info) {
   text_ += t6963::moduleHeader(setup_.build) + '\n';
   text_ += std::string("display RAM before the first sample: ") +
            (setup_.powerOn == t6963::PowerOnContents::Zero ? "zero" : "random") + '\n';
+  return lastSample_ == AllSamples ? AllSamples : lastSample_ + 1;
 }
 
 void ModuleReplay::unmeasurable(TimingRule rule) {
@@ -158,18 +159,11 @@ void ModuleReplay::unmeasurable(TimingRule rule) {
            formatDuration(1e9 / static_cast<double>(rate_)) + " cannot be measured\n";
 }
 
-bool ModuleReplay::past(std::uint64_t sample) {
-  if (sample <= lastSample_) return false;
-  stopped_ = true;
-  return true;
-}
-
 void ModuleReplay::at(std::uint64_t sample) {
   clock_.at = static_cast<t6963::Nanoseconds>(static_cast<WideProduct>(sample) * Billion / rate_);
 }
 
 void ModuleReplay::writeCycle(const Cycle& cycle) {
-  if (past(cycle.end)) return;
   busyRun_ = false;
   if (cycle.commandUndefined || cycle.undefinedData != 0) {
     undefinedLines(cycle, true);
@@ -205,7 +199,6 @@ void ModuleReplay::writeCycle(const Cycle& cycle) {
 }
 
 void ModuleReplay::readCycle(const Cycle& cycle) {
-  if (past(cycle.end)) return;
   if (cycle.commandUndefined || cycle.undefinedData != 0) {
     busyRun_ = false;
     undefinedLines(cycle, false);
@@ -278,17 +271,15 @@ void ModuleReplay::undefinedLines(const Cycle& cycle, bool write) {
 }
 
 void ModuleReplay::chipReleased(std::uint64_t sample) {
-  if (!past(sample)) log_.chipReleased(sample);
+  log_.chipReleased(sample);
 }
 
 void ModuleReplay::timingViolation(const TimingViolation& violation) {
-  if (past(violation.sample)) return;
   ++timing_[static_cast<std::size_t>(violation.rule)];
   note(violation.sample, BusLogKind::Violation, violation.byte, timingText(violation));
 }
 
 void ModuleReplay::protocolFinding(const ProtocolFinding& finding) {
-  if (past(finding.sample)) return;
   switch (finding.kind) {
     case ProtocolKind::WriteWithoutCe:
     case ProtocolKind::ReadWithoutCe: violation(finding.sample, ViolationKind::StrobeWithoutCe, finding.byte); break;
@@ -340,9 +331,10 @@ void ModuleReplay::captureEnds(std::uint64_t samples) {
                   static_cast<double>(sample) * time_.nanosecondsPerTick / 1000);
     return std::string(text);
   };
+  const bool stopped = samples > lastSample_;
   text_ += "capture: " + std::to_string(samples) + " samples, " + microseconds(samples) + " at " + formatRate(rate_) +
-           '\n';
-  if (stopped_) text_ += "replayed up to " + microseconds(lastSample_) + " (--until)\n";
+           (stopped ? ", read no further (--until)\n" : "\n");
+  if (stopped) text_ += "replayed up to " + microseconds(lastSample_) + " (--until)\n";
   text_ += "bytes: " + std::to_string(dataWritten_ + commandsWritten_) + " written (" + std::to_string(dataWritten_) +
            " data, " + std::to_string(commandsWritten_) + " commands), " + std::to_string(refused_) + " refused; " +
            std::to_string(statusReads_) + " status reads, " + std::to_string(dataReads_) + " data reads\n";

@@ -17,7 +17,8 @@
 //   it came from when it came from RAM (auto read; the latch after a read command, once);
 // - timing violations and the extractor's protocol findings are VIOLATION lines; a cycle with
 //   x or z on the lines it takes is not replayed and is one too;
-// - `until`: the replay stops at that sample; the log ends and the module stays as it stood.
+// - `until`: the capture is read up to that sample and no further; the log ends and the
+//   module stays as it stood.
 // The log's time is microseconds from the first sample with the decimals the rate resolves;
 // rules the rate cannot resolve are said once, in the lines before the log; a summary closes
 // it. Leaves out the reading of the capture (capture_reader.h) and the segment.
@@ -67,7 +68,7 @@ class ModuleReplay : public CycleSink {
  public:
   ModuleReplay(const ReplaySetup& setup, std::ostream& out);
 
-  void captureBegins(const CaptureInfo& info) override;
+  std::uint64_t captureBegins(const CaptureInfo& info) override;
   void unmeasurable(TimingRule rule) override;
   void writeCycle(const Cycle& cycle) override;
   void readCycle(const Cycle& cycle) override;
@@ -91,7 +92,6 @@ class ModuleReplay : public CycleSink {
   enum class Finding : std::uint8_t { ControllerBusy, ReadDiffers };
   enum class Lost : std::uint8_t { UndefinedLines, LineWentUndefined };
 
-  bool past(std::uint64_t sample);
   void at(std::uint64_t sample);
   void statusRead(const Cycle& cycle);
   void dataRead(const Cycle& cycle);
@@ -106,8 +106,7 @@ class ModuleReplay : public CycleSink {
   ReplaySetup setup_;
   std::ostream& out_;
   std::uint64_t rate_ = 1;
-  std::uint64_t lastSample_ = ~std::uint64_t{0};  // the last sample replayed (until)
-  bool stopped_ = false;
+  std::uint64_t lastSample_ = AllSamples;  // the last sample replayed (until)
   t6963::LogTimeBase time_;
   t6963::BusLogBuilder log_;
   std::string text_;             // formatted lines not yet written

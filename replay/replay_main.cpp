@@ -30,7 +30,7 @@ constexpr const char* Usage =
     "  --channels MAP       the capture channel of bus lines, by index or name: WR=3,CE=2,CD=1,RD=0,D0=8,...\n"
     "                       (default: found by name: D0..D7 or DB0..DB7, /WR WR nWR WR#, ..., C/D CD A0)\n"
     "  --segment NAME       leave the replayed module in this segment, for lcdview --segment NAME\n"
-    "  --until TIME         stop at this time, in microseconds as the log prints them\n"
+    "  --until TIME         stop reading the capture at this time, in microseconds as the log prints them\n"
     "  -l, --loglevel N     libsigrok's log on standard error, 0 (none, the default) to 5\n"
     "The module is the one the DLPORTIO_LCD_SIZE, _FONT, _RAM, _POWERON and _BUSY settings describe;\n"
     "DLPORTIO_LCD_WIRING's CE:GND and RD:VCC say which lines the capture need not carry.\n";

@@ -35,8 +35,9 @@ bool blockUnchanged(const std::uint8_t* data, std::uint64_t pattern, std::uint64
 
 }  // namespace
 
-SampleScanner::SampleScanner(const ChannelSelection& selection, unsigned unitSize, ChangeSink& sink)
-    : sink_(sink), unitSize_(unitSize) {
+SampleScanner::SampleScanner(const Reading& reading, unsigned unitSize, ChangeSink& sink)
+    : sink_(sink), unitSize_(unitSize), endSample_(reading.endSample) {
+  const ChannelSelection& selection = reading.channels;
   if (unitSize < 1 || unitSize > 8) {
     throw CaptureError("samples of " + std::to_string(unitSize) + " bytes: at most 64 logic channels are read");
   }
@@ -59,6 +60,7 @@ void SampleScanner::emit(std::uint64_t sample, std::uint64_t word) {
 }
 
 void SampleScanner::scan(const std::uint8_t* data, std::size_t bytes) {
+  if (done()) return;
   if (partialBytes_ > 0) {
     const std::size_t taken = std::min(bytes, unitSize_ - partialBytes_);
     std::memcpy(partial_.data() + partialBytes_, data, taken);
@@ -68,8 +70,10 @@ void SampleScanner::scan(const std::uint8_t* data, std::size_t bytes) {
     if (partialBytes_ < unitSize_) return;
     partialBytes_ = 0;
     scanUnits(partial_.data(), 1);
+    if (done()) return;
   }
-  const std::size_t count = bytes / unitSize_;
+  const std::size_t whole = bytes / unitSize_;
+  const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(whole, endSample_ - samples_));
   switch (unitSize_) {
     case 1: scanWords<std::uint8_t>(data, count); break;
     case 2: scanWords<std::uint16_t>(data, count); break;
@@ -77,6 +81,7 @@ void SampleScanner::scan(const std::uint8_t* data, std::size_t bytes) {
     case 8: scanWords<std::uint64_t>(data, count); break;
     default: scanUnits(data, count); break;
   }
+  if (count < whole) return;  // done
   partialBytes_ = bytes - count * unitSize_;
   std::memcpy(partial_.data(), data + count * unitSize_, partialBytes_);
 }

@@ -2,7 +2,8 @@
 // members): each sample is a unit of 1 to 8 bytes, little endian, channel n at bit n.
 // Unchanged runs are skipped 64 bytes at a time by comparing whole words against the last
 // sample's selected bits; only samples that change a selected channel are looked at one by
-// one. SampleFeed begins the scan once the capture's rate and channels are known. Leaves out
+// one. The scan stops at the reading's end sample, in the middle of a block if need be.
+// SampleFeed begins the scan once the capture's rate and channels are known. Leaves out
 // units wider than 8 bytes (more than 64 channels).
 #pragma once
 
@@ -20,11 +21,14 @@ namespace replay {
 class SampleScanner {
  public:
   // Throws CaptureError for a unit size outside 1..8 or a selected channel beyond the unit.
-  SampleScanner(const ChannelSelection& selection, unsigned unitSize, ChangeSink& sink);
+  SampleScanner(const Reading& reading, unsigned unitSize, ChangeSink& sink);
 
-  // The next bytes of the capture; a unit split between two calls is joined.
+  // The next bytes of the capture; a unit split between two calls is joined. Bytes past the
+  // reading's end are left unread.
   void scan(const std::uint8_t* data, std::size_t bytes);
   std::uint64_t samples() const { return samples_; }
+  // The reading's end is reached: the reader need read no further.
+  bool done() const { return samples_ == endSample_; }
 
  private:
   template <typename Word>
@@ -34,6 +38,7 @@ class SampleScanner {
 
   ChangeSink& sink_;
   unsigned unitSize_;
+  std::uint64_t endSample_;
   std::uint64_t mask_ = 0;                               // the selected channels' bits in a unit
   std::vector<std::pair<unsigned, unsigned>> channels_;  // (bit in the levels, bit in the unit)
   std::uint64_t previous_ = 0;                           // the last sample's selected bits
@@ -44,7 +49,7 @@ class SampleScanner {
 
 // Samples of a capture file whose rate and channels are read before its samples: the sink
 // begins with the first samples (or at the end, for a capture without any), and a capture
-// without logic channels or a sample rate is refused then.
+// without logic channels or a sample rate is refused then. Once done(), the reader stops.
 class SampleFeed {
  public:
   SampleFeed(ChangeSink& sink, std::string path) : sink_(sink), path_(std::move(path)) {}
@@ -52,7 +57,8 @@ class SampleFeed {
   void setChannels(std::vector<ChannelInfo> channels) { info_.channels = std::move(channels); }
   void setRate(std::uint64_t rate) { info_.sampleRate = rate; }
   void samples(const std::uint8_t* data, std::size_t bytes, unsigned unitSize);
-  // The number of samples, after the sink's end.
+  bool done() const { return scanner_ && scanner_->done(); }
+  // The number of samples read, after the sink's end.
   std::uint64_t finish();
 
  private:

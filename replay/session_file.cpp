@@ -18,7 +18,7 @@
 namespace replay {
 namespace {
 
-constexpr std::size_t ChunkBytes = std::size_t{1} << 20;
+constexpr std::size_t BlockBytes = std::size_t{64} << 10;
 // Reading the directory seeks to every member's header: a block a little larger than one.
 constexpr std::size_t HeaderBlockBytes = std::size_t{16} << 10;
 constexpr const char* MetadataName = "metadata";
@@ -68,14 +68,14 @@ Archive openZip(const std::string& path, bool streaming) {
   } else {
     archive_read_support_format_zip_seekable(zip.get());
   }
-  if (archive_read_open_filename(zip.get(), path.c_str(), streaming ? ChunkBytes : HeaderBlockBytes) != ARCHIVE_OK) {
+  if (archive_read_open_filename(zip.get(), path.c_str(), streaming ? BlockBytes : HeaderBlockBytes) != ARCHIVE_OK) {
     throw CaptureError("cannot read " + path + ": " + archive_error_string(zip.get()));
   }
   return zip;
 }
 
-// The current member's data, as far as it inflates (a cut member: up to the cut), to `take`.
-// Returns false if the member did not read whole.
+// The current member's data, as far as it inflates (a cut member: up to the cut), to `take`
+// while it returns true. Returns false if the member did not read whole.
 template <typename Take>
 bool readMember(archive* zip, const Take& take) {
   const void* data = nullptr;
@@ -85,13 +85,16 @@ bool readMember(archive* zip, const Take& take) {
     const int status = archive_read_data_block(zip, &data, &size, &offset);
     if (status == ARCHIVE_EOF) return true;
     if (status != ARCHIVE_OK) return false;
-    take(static_cast<const std::uint8_t*>(data), size);
+    if (!take(static_cast<const std::uint8_t*>(data), size)) return true;
   }
 }
 
 std::string memberText(archive* zip) {
   std::string text;
-  readMember(zip, [&](const std::uint8_t* data, std::size_t size) { text.append(reinterpret_cast<const char*>(data), size); });
+  readMember(zip, [&](const std::uint8_t* data, std::size_t size) {
+    text.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  });
   return text;
 }
 
@@ -128,7 +131,7 @@ ReadResult readCutSession(const std::string& path, ChangeSink& sink) {
   std::optional<Metadata> metadata;
   unsigned nextChunk = 1;
   archive_entry* entry = nullptr;
-  while (archive_read_next_header(zip.get(), &entry) == ARCHIVE_OK) {
+  while (!feed.done() && archive_read_next_header(zip.get(), &entry) == ARCHIVE_OK) {
     const std::string name = archive_entry_pathname(entry);
     if (name == MetadataName) {
       metadata = parseMetadata(memberText(zip.get()), path);
@@ -136,7 +139,10 @@ ReadResult readCutSession(const std::string& path, ChangeSink& sink) {
       feed.setChannels(metadata->channels);
     } else if (metadata &&
                (name == metadata->captureFile || name == metadata->captureFile + "-" + std::to_string(nextChunk))) {
-      readMember(zip.get(), [&](const std::uint8_t* data, std::size_t size) { feed.samples(data, size, metadata->unitSize); });
+      readMember(zip.get(), [&](const std::uint8_t* data, std::size_t size) {
+        feed.samples(data, size, metadata->unitSize);
+        return !feed.done();
+      });
       ++nextChunk;
     }
   }
@@ -168,7 +174,7 @@ void checkSessionWhole(const std::string& path, std::uint64_t bytesGiven) {
   while (archive_read_next_header(zip.get(), &entry) == ARCHIVE_OK) {
     const std::string name = archive_entry_pathname(entry);
     if (std::find(members.begin(), members.end(), name) == members.end()) continue;
-    if (!readMember(zip.get(), [](const std::uint8_t*, std::size_t) {})) {
+    if (!readMember(zip.get(), [](const std::uint8_t*, std::size_t) { return true; })) {
       throw CaptureError(path + ": the session file's member " + name + " is damaged: " + archive_error_string(zip.get()));
     }
   }

@@ -32,11 +32,13 @@ class LogicFeed {
   void setChannels(std::vector<ChannelInfo> channels) { feed_.setChannels(std::move(channels)); }
   void setRate(std::uint64_t rate) { feed_.setRate(rate); }
   bool failed() const { return error_ != nullptr; }
+  // Failed, or the sink has what it wants: the reader stops.
+  bool stops() const { return failed() || feed_.done(); }
   // The bytes of logic data libsigrok gave.
   std::uint64_t bytes() const { return bytes_; }
 
   void packet(sigrok::Packet& packet) noexcept {
-    if (failed()) return;
+    if (stops()) return;
     try {
       if (packet.type() == sigrok::PacketType::META) {
         const auto meta = std::dynamic_pointer_cast<sigrok::Meta>(packet.payload());
@@ -115,11 +117,11 @@ ReadResult SigrokReader::readSession(const std::string& path, ChangeSink& sink) 
   }
   session->add_datafeed_callback([&](std::shared_ptr<sigrok::Device>, std::shared_ptr<sigrok::Packet> packet) {
     feed.packet(*packet);
-    if (feed.failed()) session->stop();
+    if (feed.stops()) session->stop();
   });
   session->start();
   session->run();
-  if (!feed.failed()) checkSessionWhole(path, feed.bytes());  // before the sink's end
+  if (!feed.stops()) checkSessionWhole(path, feed.bytes());  // before the sink's end
   return {feed.finish(), {}};
 }
 
@@ -174,12 +176,12 @@ ReadResult SigrokReader::readInput(const std::string& path, const InputFormat& f
   std::ifstream file(path, std::ios::binary);
   std::vector<char> chunk(ChunkBytes);
   try {
-    while (!feed.failed() && file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())).gcount() > 0) {
+    while (!feed.stops() && file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())).gcount() > 0) {
       input->send(chunk.data(), static_cast<std::size_t>(file.gcount()));
       addDevice();
     }
     if (file.bad()) throw CaptureError("cannot read " + path);
-    if (!feed.failed()) input->end();
+    if (!feed.stops()) input->end();
   } catch (const sigrok::Error& error) {
     throw CaptureError(reader + " cannot read " + path + ": " + error.what());
   }

@@ -113,7 +113,7 @@ class VcdReader {
   std::uint64_t read() {
     readHeader();
     readChanges();
-    const std::uint64_t samples = timed_ ? now_ - first_ + 1 : 0;
+    const std::uint64_t samples = done_ ? endSample_ : timed_ ? now_ - first_ + 1 : 0;
     sink_.end(samples);
     return samples;
   }
@@ -141,7 +141,9 @@ class VcdReader {
     if (rate == 0) throw CaptureError(tokens_.path() + ": the VCD has no $timescale, so no sample rate");
     if (info_.channels.empty()) throw CaptureError(tokens_.path() + ": no logic channels (1-bit $var) in the VCD");
     info_.sampleRate = rate;
-    select(sink_.begin(info_));
+    const Reading reading = sink_.begin(info_);
+    endSample_ = reading.endSample;
+    select(reading.channels);
   }
 
   void readVariable() {
@@ -173,8 +175,9 @@ class VcdReader {
     }
   }
 
+  // Up to the end of the file or the first timestamp at the reading's end.
   void readChanges() {
-    for (auto token = tokens_.next(); !token.empty(); token = tokens_.next()) {
+    for (auto token = tokens_.next(); !token.empty() && !done_; token = tokens_.next()) {
       const char kind = token.front();
       if (kind == '#') {
         advanceTo(number(token.substr(1), tokens_, "timestamp"));
@@ -191,7 +194,7 @@ class VcdReader {
         throw CaptureError(tokens_.path() + ": \"" + std::string(token) + "\" is no value change");
       }
     }
-    if (timed_) flush();
+    if (timed_ && !done_) flush();
   }
 
   void set(std::string_view id, char level) {
@@ -214,6 +217,7 @@ class VcdReader {
     if (!timed_) {
       timed_ = true;
       first_ = now_ = time;
+      done_ = endSample_ == 0;
       return;
     }
     if (time < now_) {
@@ -222,6 +226,7 @@ class VcdReader {
     if (time == now_) return;
     flush();
     now_ = time;
+    done_ = now_ - first_ >= endSample_;
   }
 
   void flush() {
@@ -244,6 +249,8 @@ class VcdReader {
   Levels lastEmitted_;
   bool emitted_ = false;
   bool timed_ = false;
+  std::uint64_t endSample_ = AllSamples;
+  bool done_ = false;  // a timestamp at the reading's end was read
   std::uint64_t first_ = 0;
   std::uint64_t now_ = 0;
 };

@@ -132,7 +132,10 @@ class RecordingSink : public replay::CycleSink {
  public:
   Recorded recorded;
 
-  void captureBegins(const replay::CaptureInfo& info) override { recorded.info = info; }
+  std::uint64_t captureBegins(const replay::CaptureInfo& info) override {
+    recorded.info = info;
+    return replay::AllSamples;
+  }
   void unmeasurable(replay::TimingRule rule) override { recorded.unmeasurable.push_back(rule); }
   void writeCycle(const replay::Cycle& cycle) override { recorded.writes.push_back(cycle); }
   void readCycle(const replay::Cycle& cycle) override { recorded.reads.push_back(cycle); }

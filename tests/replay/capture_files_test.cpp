@@ -1,6 +1,7 @@
 // kelvari-replay on files: its output for a session file, bad input refused with one line,
-// a session file cut short, a VCD whose clock jumps by hours, and the VCD that Kelvari's own
-// lcdview writes, whose bytes must come out as the module's bus log has them.
+// a session file cut short, --until, which every reader stops at, a VCD whose clock jumps by
+// hours, and the VCD that Kelvari's own lcdview writes, whose bytes must come out as the
+// module's bus log has them.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -321,6 +322,86 @@ TEST(ReplayProgram, UntilEndsTheLogWhereItSaysAndTheSegmentHoldsTheGlassAsItStoo
   EXPECT_EQ(state.build, t6963::StandardBuild);
   EXPECT_EQ(state.controller.addressPointer, 6);
 }
+
+// The bytes this process has read from files so far (Linux's count of read() and the like).
+std::uint64_t bytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  for (std::string key; io >> key;) {
+    std::uint64_t value = 0;
+    io >> value;
+    if (key == "rchar:") return value;
+  }
+  ADD_FAILURE() << "no rchar in /proc/self/io";
+  return 0;
+}
+
+enum class UntilFile { Session, CutSession, Binary, Vcd };
+struct UntilRow {
+  const char* name;
+  UntilFile file;
+};
+void PrintTo(const UntilRow& row, std::ostream* out) { *out << row.name; }
+
+class ReplayUntil : public ::testing::TestWithParam<UntilRow> {};
+
+// 160 ms of a microcontroller writing varied bytes at 100 MHz, --until a millisecond in: the
+// log ends at that byte and the summary's span is what was read. The reader leaves the rest
+// of the file unread: a replay until near the end reads at least half the file more.
+TEST_P(ReplayUntil, ReadsTheCaptureNoFurther) {
+  McuBus bus(100'000'000);
+  for (std::uint32_t word = 1; bus.now() < 16'000'000; word = word * 1103515245 + 12345) {
+    bus.write(false, static_cast<std::uint8_t>(word >> 16));
+  }
+  const Capture capture = bus.finish();
+  QTemporaryDir dir;
+  std::string path = dir.filePath("bus").toStdString();
+  replay::ReadOptions options;
+  std::string channels;
+  switch (GetParam().file) {
+    case UntilFile::Session: writeSession(path, capture); break;
+    case UntilFile::CutSession:
+      writeSession(path, capture);
+      std::filesystem::resize_file(path, std::filesystem::file_size(path) * 3 / 4);
+      break;
+    case UntilFile::Binary:
+      writeBinary(path, capture);
+      options.format = replay::parseInputFormat("binary:numchannels=16:samplerate=100000000");
+      channels = "D0=0,D1=1,D2=2,D3=3,D4=4,D5=5,D6=6,D7=7,CD=8,WR=9,RD=10,CE=11";
+      break;
+    case UntilFile::Vcd:
+      writeVcd(path, capture);
+      options.format = replay::parseInputFormat("vcd");  // libsigrok's format detection reads 8 MiB
+      break;
+  }
+  // The log, and the bytes this process read from files, of a replay until byte `stop`.
+  const auto replayUntil = [&](std::size_t stop, std::string& until) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.2f", static_cast<double>(bus.bytes()[stop].end) / 100);
+    until = time;
+    auto setup = zeroedModule();
+    setup.until = replay::parseUntil(until);
+    const std::uint64_t before = bytesReadSoFar();
+    std::string log = replayModule(path, setup, options, channels).log;
+    return std::pair(log, bytesReadSoFar() - before);
+  };
+  constexpr std::size_t Stop = 400;
+  std::string until;
+  const auto [log, read] = replayUntil(Stop, until);
+  const auto lines = entryLines(log);
+  ASSERT_EQ(lines.size(), Stop + 1);
+  EXPECT_DOUBLE_EQ(lines.back().microseconds, static_cast<double>(bus.bytes()[Stop].end) / 100);
+  EXPECT_THAT(log, HasSubstr("\ncapture: " + std::to_string(bus.bytes()[Stop].end + 1) + " samples, "));
+  EXPECT_THAT(log, HasSubstr(" read no further (--until)\nreplayed up to " + until + " µs (--until)\n"));
+  std::string late;
+  EXPECT_GT(replayUntil(bus.bytes().size() - 10, late).second, read + std::filesystem::file_size(path) / 2)
+      << "a file of " << std::filesystem::file_size(path) << " bytes; " << read << " read until " << until;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ReplayUntil,
+                         ::testing::Values(UntilRow{"Session", UntilFile::Session},
+                                           UntilRow{"CutSession", UntilFile::CutSession},
+                                           UntilRow{"Binary", UntilFile::Binary}, UntilRow{"Vcd", UntilFile::Vcd}),
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST(ReplayVcd, AClockThatJumpsByHoursBetweenBurstsReplaysByItsChanges) {
   // Two bursts at 1 GHz, three hours apart: 10.8 trillion samples, a few hundred changes.
