@@ -33,6 +33,25 @@ bool blockUnchanged(const std::uint8_t* data, std::uint64_t pattern, std::uint64
   return (differences & mask) == 0;
 }
 
+// The first of the Words from `i` to `count` at `data` that differs from `pattern`'s lane in
+// a bit of `maskLanes`, eight bytes at a time; `count` if none does.
+template <typename Word>
+std::size_t firstChange(const std::uint8_t* data, std::size_t i, std::size_t count, std::uint64_t pattern,
+                        std::uint64_t maskLanes) {
+  constexpr std::size_t PerLoad = 8 / sizeof(Word);
+  for (; i + PerLoad <= count; i += PerLoad) {
+    const std::uint64_t differences = (load64(data + i * sizeof(Word)) ^ pattern) & maskLanes;
+    if (differences != 0) return i + static_cast<std::size_t>(std::countr_zero(differences)) / (8 * sizeof(Word));
+  }
+  const auto mask = static_cast<Word>(maskLanes);
+  for (; i < count; ++i) {
+    Word word;
+    std::memcpy(&word, data + i * sizeof(Word), sizeof word);
+    if (static_cast<Word>((word ^ pattern) & mask) != 0) return i;
+  }
+  return count;
+}
+
 }  // namespace
 
 SampleScanner::SampleScanner(const Reading& reading, unsigned unitSize, ChangeSink& sink)
@@ -48,14 +67,18 @@ SampleScanner::SampleScanner(const Reading& reading, unsigned unitSize, ChangeSi
       throw CaptureError("channel " + std::to_string(*selection[k]) + " is not in the samples (" +
                          std::to_string(unitSize * 8) + " channels)");
     }
-    channels_.emplace_back(k, *selection[k]);
     mask_ |= std::uint64_t{1} << *selection[k];
+    const unsigned byte = *selection[k] / 8;
+    if (byte >= levelsOfByte_.size()) levelsOfByte_.resize(byte + 1);
+    for (unsigned value = 0; value < 256; ++value) {
+      if ((value >> *selection[k] % 8 & 1U) != 0) levelsOfByte_[byte][value] |= std::uint64_t{1} << k;
+    }
   }
 }
 
 void SampleScanner::emit(std::uint64_t sample, std::uint64_t word) {
   Levels levels;
-  for (const auto& [levelBit, unitBit] : channels_) levels.high |= (word >> unitBit & 1U) << levelBit;
+  for (std::size_t byte = 0; byte < levelsOfByte_.size(); ++byte) levels.high |= levelsOfByte_[byte][word >> 8 * byte & 0xFF];
   sink_.change(sample, levels);
 }
 
@@ -99,19 +122,15 @@ void SampleScanner::scanWords(const std::uint8_t* data, std::size_t count) {
     emit(0, previous_);
   }
   auto previous = static_cast<Word>(previous_);
-  while (i < count) {
+  for (;;) {
     const std::uint64_t pattern = lanes<Word>(previous);
     while (i + PerBlock <= count && blockUnchanged(data + i * sizeof(Word), pattern, maskLanes)) i += PerBlock;
-    const std::size_t stop = std::min(count, i + PerBlock);
-    for (; i < stop; ++i) {
-      Word word;
-      std::memcpy(&word, data + i * sizeof(Word), sizeof word);
-      word &= mask;
-      if (word != previous) {
-        previous = word;
-        emit(samples_ + i, word);
-      }
-    }
+    i = firstChange<Word>(data, i, count, pattern, maskLanes);
+    if (i == count) break;
+    std::memcpy(&previous, data + i * sizeof(Word), sizeof previous);
+    previous &= mask;
+    emit(samples_ + i, previous);
+    ++i;
   }
   previous_ = previous;
   samples_ += count;

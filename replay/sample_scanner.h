@@ -1,8 +1,8 @@
 // Level changes from dense sample blocks (libsigrok's logic packets, a session file's
 // members): each sample is a unit of 1 to 8 bytes, little endian, channel n at bit n.
 // Unchanged runs are skipped 64 bytes at a time by comparing whole words against the last
-// sample's selected bits; only samples that change a selected channel are looked at one by
-// one. The scan stops at the reading's end sample, in the middle of a block if need be.
+// sample's selected bits, and within a block the change is found eight bytes at a time; the
+// levels of a changed sample come from a table per byte of the unit. The scan stops at the reading's end sample, in the middle of a block if need be.
 // SampleFeed begins the scan once the capture's rate and channels are known. Leaves out
 // units wider than 8 bytes (more than 64 channels).
 #pragma once
@@ -39,8 +39,9 @@ class SampleScanner {
   ChangeSink& sink_;
   unsigned unitSize_;
   std::uint64_t endSample_;
-  std::uint64_t mask_ = 0;                               // the selected channels' bits in a unit
-  std::vector<std::pair<unsigned, unsigned>> channels_;  // (bit in the levels, bit in the unit)
+  std::uint64_t mask_ = 0;  // the selected channels' bits in a unit
+  // Per byte of a unit, its value's bits as the levels' bits of the selected channels.
+  std::vector<std::array<std::uint64_t, 256>> levelsOfByte_;
   std::uint64_t previous_ = 0;                           // the last sample's selected bits
   std::uint64_t samples_ = 0;
   std::array<std::uint8_t, 8> partial_{};
