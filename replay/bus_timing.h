@@ -41,7 +41,13 @@ constexpr const TimingFigure& figure(TimingRule rule) { return TimingFigures[sta
 // Nanoseconds counted in samples of one rate, exactly (no rounding before the comparison).
 class SampleClock {
  public:
-  explicit constexpr SampleClock(std::uint64_t rate) : rate_(rate) {}
+  explicit constexpr SampleClock(std::uint64_t rate) : rate_(rate) {
+    for (const auto& rule : TimingFigures) {
+      // The fewest samples not shorter than the minimum: samples * 10^9 >= minimum * rate.
+      const WideProduct product = static_cast<WideProduct>(rule.minimumNs) * rate;
+      fewestSamples_[static_cast<std::size_t>(rule.rule)] = static_cast<std::uint64_t>((product + Billion - 1) / Billion);
+    }
+  }
 
   std::uint64_t rate() const { return rate_; }
   double nanoseconds(std::uint64_t samples) const { return static_cast<double>(samples) * 1e9 / static_cast<double>(rate_); }
@@ -49,14 +55,16 @@ class SampleClock {
   bool resolves(TimingRule rule) const {
     return static_cast<WideProduct>(figure(rule).minimumNs) * rate_ >= Billion;
   }
-  // `samples` periods are shorter than the rule's minimum.
+  // `samples` periods are shorter than the rule's minimum (never more than one sample for a
+  // rule the rate does not resolve).
   bool shorterThan(std::uint64_t samples, TimingRule rule) const {
-    return static_cast<WideProduct>(samples) * Billion < static_cast<WideProduct>(figure(rule).minimumNs) * rate_;
+    return samples < fewestSamples_[static_cast<std::size_t>(rule)];
   }
 
  private:
   static constexpr WideProduct Billion = 1'000'000'000;
   std::uint64_t rate_;
+  std::array<std::uint64_t, TimingFigures.size()> fewestSamples_{};
 };
 
 }  // namespace replay

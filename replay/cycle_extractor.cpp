@@ -7,6 +7,11 @@ namespace replay {
 namespace {
 
 constexpr std::array<BusLine, 3> Strobes = {BusLine::Wr, BusLine::Rd, BusLine::Ce};
+constexpr std::uint64_t StrobeBits = bit(BusLine::Wr) | bit(BusLine::Rd) | bit(BusLine::Ce);
+
+std::uint64_t changedBits(const Levels& before, const Levels& after) {
+  return (before.high ^ after.high) | (before.undefined ^ after.undefined) | (before.floating ^ after.floating);
+}
 
 Cycle taken(const Levels& before, std::uint64_t start, bool startSeen, std::uint64_t end) {
   const std::uint64_t undefined = before.undefined | before.floating;
@@ -45,13 +50,20 @@ void CycleExtractor::change(std::uint64_t sample, const Levels& levels) {
   }
   const Levels before = std::exchange(now_, after);
   dataBefore_ = static_cast<std::uint8_t>(before.high & ~(before.undefined | before.floating) & DataBits);
-  endCycle(write_, BusLine::Wr, before, sample);
-  endCycle(read_, BusLine::Rd, before, sample);
-  checkPulses(before, sample);
-  if (level(before, BusLine::Ce) == Level::Low && level(now_, BusLine::Ce) == Level::High) sink_.chipReleased(sample);
+  // With /WR, /RD and /CE as they were, no cycle ends or starts and no pulse is measured.
+  if ((changedBits(before, now_) & StrobeBits) == 0) {
+    checkChanges(before, sample);
+    return;
+  }
+  const LineStates was(before);
+  const LineStates is(now_);
+  endCycle(write_, BusLine::Wr, before, is, sample);
+  endCycle(read_, BusLine::Rd, before, is, sample);
+  checkPulses(was, is, sample);
+  if ((was.low & is.high & bit(BusLine::Ce)) != 0) sink_.chipReleased(sample);
   checkChanges(before, sample);
-  noteFalls(before, sample);
-  startCycles(before, sample);
+  noteFalls(was, is, sample);
+  startCycles(was, is, sample);
 }
 
 void CycleExtractor::end(std::uint64_t samples) { sink_.captureEnds(samples); }
@@ -59,19 +71,21 @@ void CycleExtractor::end(std::uint64_t samples) { sink_.captureEnds(samples); }
 void CycleExtractor::takeInitial(const Levels& levels) {
   started_ = true;
   now_ = levels;
-  const bool ceLow = level(now_, BusLine::Ce) == Level::Low;
-  if (ceLow && level(now_, BusLine::Wr) == Level::Low) write_ = OpenCycle{};
-  if (ceLow && level(now_, BusLine::Rd) == Level::Low) read_ = OpenCycle{};
+  const LineStates is(now_);
+  const bool ceLow = (is.low & bit(BusLine::Ce)) != 0;
+  const bool wrLow = (is.low & bit(BusLine::Wr)) != 0;
+  const bool rdLow = (is.low & bit(BusLine::Rd)) != 0;
+  if (ceLow && wrLow) write_ = OpenCycle{};
+  if (ceLow && rdLow) read_ = OpenCycle{};
   // A strobe already low at the first sample may have met /CE before it: no finding.
-  strobeMetCe_ = {level(now_, BusLine::Wr) == Level::Low, level(now_, BusLine::Rd) == Level::Low};
+  strobeMetCe_ = {wrLow, rdLow};
 }
 
 void CycleExtractor::endCycle(std::optional<OpenCycle>& open, BusLine strobeLine, const Levels& before,
-                              std::uint64_t sample) {
+                              const LineStates& is, std::uint64_t sample) {
   if (!open) return;
-  const Level strobeNow = level(now_, strobeLine);
-  const Level ceNow = level(now_, BusLine::Ce);
-  if (strobeNow == Level::High || ceNow == Level::High) {
+  const std::uint64_t lines = bit(strobeLine) | bit(BusLine::Ce);
+  if ((is.high & lines) != 0) {
     const Cycle cycle = taken(before, open->start, open->startSeen, sample);
     open.reset();
     if (strobeLine == BusLine::Wr) {
@@ -84,16 +98,17 @@ void CycleExtractor::endCycle(std::optional<OpenCycle>& open, BusLine strobeLine
     cdHoldFrom_ = sample;
     return;
   }
-  if (strobeNow == Level::Undefined || ceNow == Level::Undefined) {
+  if ((is.undefined & lines) != 0) {
     open.reset();
     sink_.protocolFinding(
-        {ProtocolKind::CycleLost, sample, ceNow == Level::Undefined ? BusLine::Ce : strobeLine, dataBefore_});
+        {ProtocolKind::CycleLost, sample, (is.undefined & bit(BusLine::Ce)) != 0 ? BusLine::Ce : strobeLine, dataBefore_});
   }
 }
 
-void CycleExtractor::checkPulses(const Levels& before, std::uint64_t sample) {
+void CycleExtractor::checkPulses(const LineStates& was, const LineStates& is, std::uint64_t sample) {
+  const std::uint64_t rose = was.low & is.high;
   for (const BusLine line : Strobes) {
-    if (level(before, line) != Level::Low || level(now_, line) != Level::High) continue;
+    if ((rose & bit(line)) == 0) continue;
     const auto& fall = fallSeenAt_[strobe(line)];
     if (fall) check(TimingRule::PulseWidth, line, *fall, sample);
     if (line != BusLine::Ce && !strobeMetCe_[strobe(line)]) {
@@ -104,8 +119,7 @@ void CycleExtractor::checkPulses(const Levels& before, std::uint64_t sample) {
 }
 
 void CycleExtractor::checkChanges(const Levels& before, std::uint64_t sample) {
-  const std::uint64_t changed =
-      (before.high ^ now_.high) | (before.undefined ^ now_.undefined) | (before.floating ^ now_.floating);
+  const std::uint64_t changed = changedBits(before, now_);
   if ((changed & bit(BusLine::Cd)) != 0) {
     if (cdHoldFrom_) check(TimingRule::CdHold, BusLine::Cd, *cdHoldFrom_, sample);
     cdHoldFrom_.reset();
@@ -124,33 +138,26 @@ void CycleExtractor::checkChanges(const Levels& before, std::uint64_t sample) {
   }
 }
 
-void CycleExtractor::noteFalls(const Levels& before, std::uint64_t sample) {
-  const bool ceHigh = level(now_, BusLine::Ce) == Level::High;
+void CycleExtractor::noteFalls(const LineStates& was, const LineStates& is, std::uint64_t sample) {
+  const bool ceHigh = (is.high & bit(BusLine::Ce)) != 0;
+  const std::uint64_t fell = ~was.low & is.low;
   for (const BusLine line : Strobes) {
-    const Level was = level(before, line);
-    const Level is = level(now_, line);
-    if (is == Level::Low && was != Level::Low) {
-      fallSeenAt_[strobe(line)] = was == Level::High ? std::optional(sample) : std::nullopt;
+    if ((fell & bit(line)) != 0) {
+      fallSeenAt_[strobe(line)] = (was.high & bit(line)) != 0 ? std::optional(sample) : std::nullopt;
       if (line != BusLine::Ce) strobeMetCe_[strobe(line)] = false;
     }
-    if (line != BusLine::Ce && is == Level::Low && !ceHigh) strobeMetCe_[strobe(line)] = true;
+    if (line != BusLine::Ce && (is.low & bit(line)) != 0 && !ceHigh) strobeMetCe_[strobe(line)] = true;
   }
 }
 
-void CycleExtractor::startCycles(const Levels& before, std::uint64_t sample) {
-  if (level(now_, BusLine::Ce) != Level::Low) return;
-  // The cycle starts here, by whichever of /CE and the strobe fell now; seen if each of them
-  // fell from a known high.
-  const auto seenStart = [&](BusLine strobeLine) {
-    for (const BusLine line : {strobeLine, BusLine::Ce}) {
-      if (level(before, line) == Level::Undefined) return false;
-    }
-    return true;
-  };
+void CycleExtractor::startCycles(const LineStates& was, const LineStates& is, std::uint64_t sample) {
+  if ((is.low & bit(BusLine::Ce)) == 0) return;
+  // The cycle starts here, by whichever of /CE and the strobe fell now; seen if neither of
+  // them was x or z before.
   bool started = false;
   for (auto [open, strobeLine] : {std::pair{&write_, BusLine::Wr}, std::pair{&read_, BusLine::Rd}}) {
-    if (*open || level(now_, strobeLine) != Level::Low) continue;
-    *open = OpenCycle{sample, seenStart(strobeLine)};
+    if (*open || (is.low & bit(strobeLine)) == 0) continue;
+    *open = OpenCycle{sample, (was.undefined & (bit(strobeLine) | bit(BusLine::Ce))) == 0};
     started = true;
     if ((*open)->startSeen && cdChangedAt_) check(TimingRule::CdSetup, BusLine::Cd, *cdChangedAt_, sample);
   }
@@ -162,7 +169,7 @@ void CycleExtractor::startCycles(const Levels& before, std::uint64_t sample) {
 
 void CycleExtractor::check(TimingRule rule, BusLine line, std::uint64_t from, std::uint64_t to) {
   const std::uint64_t samples = to - from;
-  if (samples == 0 || !clock_.resolves(rule) || !clock_.shorterThan(samples, rule)) return;
+  if (samples == 0 || !clock_.shorterThan(samples, rule)) return;
   sink_.timingViolation({rule, line, to, clock_.nanoseconds(samples), figure(rule).minimumNs, dataBefore_});
 }
 

@@ -34,26 +34,29 @@ class CycleExtractor : public ChangeSink {
   void end(std::uint64_t samples) override;
 
  private:
-  enum class Level : std::uint8_t { Low, High, Undefined };
+  // The lines low, high, and x or z, as bit(line) each: worked out once for every change.
+  struct LineStates {
+    std::uint64_t undefined;
+    std::uint64_t high;
+    std::uint64_t low;
+    explicit LineStates(const Levels& levels)
+        : undefined(levels.undefined | levels.floating), high(levels.high & ~undefined), low(~levels.high & ~undefined) {}
+  };
   struct OpenCycle {
     std::uint64_t start = 0;
     bool startSeen = false;
   };
   static constexpr std::size_t StrobeCount = 3;  // /WR, /RD, /CE, at index line - BusLine::Wr
 
-  // Inline: asked several times for every change.
-  static Level level(const Levels& levels, BusLine line) {
-    if (((levels.undefined | levels.floating) & bit(line)) != 0) return Level::Undefined;
-    return (levels.high & bit(line)) != 0 ? Level::High : Level::Low;
-  }
   static std::size_t strobe(BusLine line) { return static_cast<std::size_t>(line) - static_cast<std::size_t>(BusLine::Wr); }
   void takeInitial(const Levels& levels);
   // Ends `open` if its strobe or /CE rose, or loses it if one of them went x or z.
-  void endCycle(std::optional<OpenCycle>& open, BusLine strobeLine, const Levels& before, std::uint64_t sample);
-  void checkPulses(const Levels& before, std::uint64_t sample);
+  void endCycle(std::optional<OpenCycle>& open, BusLine strobeLine, const Levels& before, const LineStates& is,
+                std::uint64_t sample);
+  void checkPulses(const LineStates& was, const LineStates& is, std::uint64_t sample);
   void checkChanges(const Levels& before, std::uint64_t sample);
-  void noteFalls(const Levels& before, std::uint64_t sample);
-  void startCycles(const Levels& before, std::uint64_t sample);
+  void noteFalls(const LineStates& was, const LineStates& is, std::uint64_t sample);
+  void startCycles(const LineStates& was, const LineStates& is, std::uint64_t sample);
   void check(TimingRule rule, BusLine line, std::uint64_t from, std::uint64_t to);
 
   CycleSink& sink_;
