@@ -81,9 +81,7 @@ int microsecondDecimals(std::uint64_t rate) {
   return decimals;
 }
 
-t6963::LogTimeBase captureTime(std::uint64_t rate) {
-  return {1e9 / static_cast<double>(rate), microsecondDecimals(rate), 0};
-}
+t6963::LogTimeBase captureTime(std::uint64_t rate) { return {rate, microsecondDecimals(rate), 0}; }
 
 std::string formatRate(std::uint64_t rate) {
   const auto value = static_cast<double>(rate);
@@ -326,10 +324,9 @@ void ModuleReplay::flush() {
 void ModuleReplay::captureEnds(std::uint64_t samples) {
   append(log_.finish());
   const auto microseconds = [&](std::uint64_t sample) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f µs", time_.decimals,
-                  static_cast<double>(sample) * time_.nanosecondsPerTick / 1000);
-    return std::string(text);
+    std::string text;
+    t6963::appendLogTime(text, sample, time_);
+    return text.append(" µs");
   };
   const bool stopped = samples > lastSample_;
   text_ += "capture: " + std::to_string(samples) + " samples, " + microseconds(samples) + " at " + formatRate(rate_) +

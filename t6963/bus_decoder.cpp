@@ -1,7 +1,7 @@
 // Decoding the bus trace into the bus log and line levels (see bus_decoder.h).
 #include "t6963/bus_decoder.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -16,6 +16,31 @@ namespace cmd = t6963c::cmd;
 namespace ctl = t6963c::ctl;
 namespace line = t6963c::line;
 namespace sta = t6963c::sta;
+
+constexpr std::size_t LogTimeBytes = 32;
+
+// The log time of `at` (appendLogTime), written into the end of `text`.
+std::string_view logTime(char (&text)[LogTimeBytes], std::uint64_t at, const LogTimeBase& time) {
+  __extension__ typedef unsigned __int128 Wide;  // ticks times 10^15, beyond 64 bits
+  const auto decimals = static_cast<std::size_t>(time.decimals);
+  std::uint64_t scale = 1'000'000;  // units of 10^-decimals µs per second
+  for (std::size_t i = 0; i < decimals; ++i) scale *= 10;
+  const std::uint64_t ticks = at - time.origin;
+  const std::uint64_t half = time.ticksPerSecond / 2;
+  std::uint64_t scaled = 0;
+  std::uint64_t units = __builtin_mul_overflow(ticks, scale, &scaled) || scaled > ~std::uint64_t{0} - half
+                            ? static_cast<std::uint64_t>((Wide{ticks} * scale + half) / time.ticksPerSecond)
+                            : (scaled + half) / time.ticksPerSecond;
+  // Digit by digit from the last, the point after `decimals` of them, one at least before it.
+  char* const end = text + LogTimeBytes;
+  char* first = end;
+  for (std::size_t written = 0; units != 0 || written <= decimals; ++written) {
+    if (written == decimals && decimals > 0) *--first = '.';
+    *--first = static_cast<char>('0' + units % 10);
+    units /= 10;
+  }
+  return {first, static_cast<std::size_t>(end - first)};
+}
 
 // Without printf: a replayed capture's log formats one or more per byte.
 constexpr char HexDigits[] = "0123456789ABCDEF";
@@ -189,7 +214,7 @@ void BusLogBuilder::add(std::uint64_t at, BusLogKind kind, std::uint8_t byte, st
 // One line for the whole wait: its polls, how long they took, what the status said.
 void BusLogBuilder::addNotReady() {
   waitGivenUp_ = false;
-  const double microseconds = static_cast<double>(releaseAt_ - firstPollAt_ + 1) * time_.nanosecondsPerTick / 1000;
+  const double microseconds = static_cast<double>(releaseAt_ - firstPollAt_ + 1) * 1e6 / static_cast<double>(time_.ticksPerSecond);
   char duration[32];
   if (microseconds < 1000) {
     std::snprintf(duration, sizeof duration, "%.0f µs", microseconds);
@@ -282,6 +307,13 @@ void BusLogBuilder::executed(std::uint64_t at, std::uint8_t opcode) {
   add(at, BusLogKind::Command, opcode, std::move(text));
 }
 
+// The next entries go to a vector as large as this one: a long log is taken out often.
+std::vector<BusLogEntry> BusLogBuilder::takeEntries() {
+  std::vector<BusLogEntry> next;
+  next.reserve(entries_.capacity());
+  return std::exchange(entries_, std::move(next));
+}
+
 std::vector<BusLogEntry> BusLogBuilder::finish() {
   if (waitGivenUp_) {
     addNotReady();
@@ -367,21 +399,25 @@ std::string busLogHeader(const TraceCopy& trace) {
 
 std::string moduleHeader(const ModuleBuild& build) { return "module " + describe(build); }
 
+void appendLogTime(std::string& out, std::uint64_t at, const LogTimeBase& time) {
+  char text[LogTimeBytes];
+  out.append(logTime(text, at, time));
+}
+
 void appendBusLogEntry(std::string& out, const BusLogEntry& entry, const LogTimeBase& time) {
   constexpr std::size_t TimeWidth = 12;
-  constexpr std::size_t KindWidth = 9;
-  const double microseconds = static_cast<double>(entry.at - time.origin) * time.nanosecondsPerTick / 1000;
-  char digits[64];
-  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, microseconds, std::chars_format::fixed,
-                                          time.decimals);
-  const auto length = error == std::errc{} ? static_cast<std::size_t>(end - digits) : 0;
-  if (length < TimeWidth) out.append(TimeWidth - length, ' ');
-  out.append(digits, length).append(2, ' ');
+  constexpr std::size_t KindWidth = 9;  // the longest kind's name
+  // Time, kind and byte put together first: a long log appends a line per byte.
+  char head[TimeWidth + LogTimeBytes + 2 + KindWidth + 7];
+  char stamp[LogTimeBytes];
+  const std::string_view at = logTime(stamp, entry.at, time);
+  char* end = std::fill_n(head, at.size() < TimeWidth ? TimeWidth - at.size() : 0, ' ');
+  end = std::fill_n(std::copy(at.begin(), at.end(), end), 2, ' ');
   const std::string_view kind = kindName(entry.kind);
-  out.append(kind);
-  if (kind.size() < KindWidth) out.append(KindWidth - kind.size(), ' ');
+  end = std::fill_n(std::copy(kind.begin(), kind.end(), end), KindWidth - kind.size(), ' ');
   const char byte[] = {' ', '0', 'x', HexDigits[entry.byte >> 4], HexDigits[entry.byte & 0xFU], ' ', ' '};
-  out.append(byte, sizeof byte).append(entry.text);
+  end = std::copy_n(byte, sizeof byte, end);
+  out.append(head, static_cast<std::size_t>(end - head)).append(entry.text);
   if (entry.polls > 0) out.append(" [").append(std::to_string(entry.polls)).append(entry.polls == 1 ? " poll]" : " polls]");
 }
 

@@ -56,11 +56,15 @@ struct BusLogEntry {
 // How a log's positions read as time. A port trace counts port accesses of a real port, as
 // the waveform export does: one microsecond each. A capture counts samples.
 struct LogTimeBase {
-  double nanosecondsPerTick = 1000.0;
-  int decimals = 0;            // of the microseconds printed
+  std::uint64_t ticksPerSecond = 1'000'000;
+  int decimals = 0;            // of the microseconds printed, at most 9
   std::uint64_t origin = 0;    // the position printed as time 0
 };
 inline constexpr LogTimeBase PortTraceTime{};
+
+// The microseconds from the origin to `at`, rounded half up to the time base's decimals:
+// "6.29", computed in integers.
+void appendLogTime(std::string& out, std::uint64_t at, const LogTimeBase& time);
 
 // The log of one bus, fed in the order things happened on it.
 class BusLogBuilder {
@@ -85,7 +89,7 @@ class BusLogBuilder {
 
   // The entries complete so far, taken out: a long log is written as it grows. Polls and a
   // wait not yet ended stay for later entries.
-  std::vector<BusLogEntry> takeEntries() { return std::exchange(entries_, {}); }
+  std::vector<BusLogEntry> takeEntries();
   // The entries not yet taken, and a wait or polls still open at the end.
   std::vector<BusLogEntry> finish();
 

@@ -132,6 +132,7 @@ TEST(ReplayLog, TimesCarryTheDecimalsTheRateResolves) {
       {24, 24'000'000, "1.00"},      {3, 100'000'000, "0.03"},     {5, 10'000'000, "0.5"},
       {1, 1'000'000'000, "0.001"},   {123456789, 1'000'000'000, "123456.789"},
       {10'800'000'000'000, 1'000'000'000, "10800000000.000"},  {3, 200'000'000, "0.015"},
+      {1, 4'000'000, "0.3"},  // 0.25 rounds up, as --until reads the log's times
   };
   for (const auto& row : rows) {
     const std::string line = t6963::formatBusLogEntry({row.sample, t6963::BusLogKind::Data, 0x12, 0, "data 0x12"},
@@ -157,6 +158,7 @@ TEST(ReplayLog, UntilTakesTheTimesAsTheLogPrintsThem) {
       {"6.29", 24'000'000, 151},  // 6.2917 prints as 6.29; 6.3333 would not
       {"6.3", 24'000'000, 151},   {"6", 1'000'000, 6},          {"0", 100'000'000, 0},
       {"0.004", 1'000'000, 0},    {"1.0005", 1'000'000'000, 1000}, {"12345678.5", 1'000'000, 12345678},
+      {"0.3", 4'000'000, 1},      // 0.25 prints as 0.3
   };
   for (const auto& row : rows) {
     EXPECT_EQ(replay::lastSampleUntil(replay::parseUntil(row.until), row.rate), row.lastSample)
