@@ -1,12 +1,20 @@
-// kelvari-replay on a sigrok session file of 50 million samples at 100 MHz: a microcontroller
-// drawing the glass in bursts (the whole graphic and text area in auto write, 2,880 bytes
-// about 2.3 µs apart, then idle until the next frame 20 ms on), written once into a
-// temporary folder. Samples per second on one core through the session reader, the change
-// scan, the cycle extractor and the replayed module with its log written to /dev/null;
-// without the module and its log; the change scan alone on samples in memory; the same file
-// through sigrok-cli's parallel decoder (the real command, wall time, the best of a few runs
-// each) as a ratio; and the peak memory of kelvari-replay on two minutes of the same traffic
-// (12 billion samples).
+// kelvari-replay on sigrok session files of at least 50 million samples at 100 MHz (half a
+// second), of a microcontroller redrawing a 240x64 glass (6x8 font) frame after frame: the
+// address pointer, auto write, the 40 x 64 graphic bytes (a moving pattern), auto reset, the
+// same for the 40 x 8 text bytes, auto reset: 2,880 data bytes and 8 commands a frame. It
+// drives the bus as replay_test::McuBus does, by the clock: C/D and D0-D7 set, /WR low 150 ns
+// later for 120 ns, then 2 µs after a data byte, 5 µs after a command, so a byte every
+// 2.27 µs and a frame every 6.6 ms. Two captures:
+// - animation: the frames back to back, as for an animation (222,000 bytes in 0.5 s);
+// - bursts: a frame every 20 ms, the bus idle between (72,000 bytes in 0.5 s).
+// Each is written once into a temporary folder through libsigrok's srzip output, as sigrok-cli
+// stores a capture: a member per packet, here of 1 Mi samples (2 MiB, 10 ms, as analyser
+// drivers deliver about 10 ms a packet). Samples per second on one core through libsigrok's
+// session loader, the change scan, the cycle extractor and the replayed module with its log
+// written to /dev/null; without the module and its log; the change scan alone on samples in
+// memory; the same file through sigrok-cli's parallel decoder (the real command, wall time,
+// the best of a few runs each) as a ratio; and the peak memory of kelvari-replay on two
+// minutes of the animation (12 billion samples).
 #include <archive.h>
 #include <archive_entry.h>
 #include <benchmark/benchmark.h>
@@ -37,14 +45,16 @@ namespace cmd = t6963c::cmd;
 
 constexpr std::uint64_t Rate = 100'000'000;
 constexpr std::uint64_t MinimumSamples = 50'000'000;
-constexpr double FramePeriodNs = 20e6;
+constexpr double BurstPeriodNs = 20e6;
 constexpr unsigned LongCaptureRepeats = 240;  // two minutes of the same half second
 const std::array<std::string, replay::BusLineCount> Names = {"D0", "D1", "D2", "D3", "D4", "D5", "D6",
                                                              "D7", "CD", "WR", "RD", "CE"};
 
+enum class Traffic { Animation, Bursts };
+
 // The glass set up once, then redrawn frame after frame: a moving pattern of graphics under
 // a line of text.
-replay_test::McuBus drawingMicrocontroller() {
+replay_test::McuBus drawingMicrocontroller(Traffic traffic) {
   replay_test::McuBus bus(Rate);
   const auto send = [&](std::initializer_list<std::uint8_t> data, std::uint8_t command) {
     for (const std::uint8_t byte : data) bus.write(false, byte);
@@ -66,7 +76,7 @@ replay_test::McuBus drawingMicrocontroller() {
     send({}, cmd::AutoWrite);
     for (unsigned i = 0; i < 40 * 8; ++i) bus.write(false, static_cast<std::uint8_t>(0x21 + (i + frame) % 58));
     send({}, cmd::AutoReset);
-    bus.idle(FramePeriodNs - static_cast<double>(bus.now() - start) * 1e9 / Rate);
+    if (traffic == Traffic::Bursts) bus.idle(BurstPeriodNs - static_cast<double>(bus.now() - start) * 1e9 / Rate);
   }
   return bus;
 }
@@ -114,11 +124,11 @@ void writeLongSession(const std::string& path, const replay_test::Capture& captu
 
 class SessionFile {
  public:
-  SessionFile() {
+  explicit SessionFile(Traffic traffic) {
     char folder[] = "/tmp/kelvari-bench-replay-XXXXXX";
     if (mkdtemp(folder) == nullptr) std::abort();
     folder_ = folder;
-    auto bus = drawingMicrocontroller();
+    auto bus = drawingMicrocontroller(traffic);
     capture_ = bus.finish();
     // Idle to the end of the last block, so that the capture repeats block by block.
     capture_.samples += replay_test::SessionBlockSamples - capture_.samples % replay_test::SessionBlockSamples;
@@ -138,9 +148,10 @@ class SessionFile {
   std::size_t bytes_ = 0;
 };
 
-const SessionFile& sessionFile() {
-  static const SessionFile file;
-  return file;
+const SessionFile& sessionFile(Traffic traffic) {
+  static const SessionFile animation(Traffic::Animation);
+  static const SessionFile bursts(Traffic::Bursts);
+  return traffic == Traffic::Animation ? animation : bursts;
 }
 
 class CountingSink : public replay::CycleSink {
@@ -157,39 +168,43 @@ class CountingSink : public replay::CycleSink {
   void captureEnds(std::uint64_t) override {}
 };
 
-std::uint64_t replaySession(replay::CycleSink& sink) {
+std::uint64_t replaySession(const SessionFile& file, replay::CycleSink& sink) {
   replay::CycleExtractor extractor(sink, "", {});
-  return replay::readCapture(sessionFile().path(), extractor, {}).samples;
+  return replay::readCapture(file.path(), extractor, {}).samples;
 }
 
 // What kelvari-replay does with the file, its log to /dev/null.
-std::uint64_t replayLogged(std::ostream& out) {
+std::uint64_t replayLogged(const SessionFile& file, std::ostream& out) {
   replay::ModuleReplay module({}, out);
-  const std::uint64_t samples = replaySession(module);
+  const std::uint64_t samples = replaySession(file, module);
   out.flush();
   return samples;
 }
 
-void BM_ReplaySessionLogged(benchmark::State& state) {
-  sessionFile();  // written before the timing starts
+void BM_ReplaySessionLogged(benchmark::State& state, Traffic traffic) {
+  const SessionFile& file = sessionFile(traffic);  // written before the timing starts
   std::ofstream null("/dev/null");
   std::uint64_t samples = 0;
-  for (auto _ : state) samples += replayLogged(null);
+  for (auto _ : state) samples += replayLogged(file, null);
   state.SetItemsProcessed(static_cast<std::int64_t>(samples));
 }
-BENCHMARK(BM_ReplaySessionLogged)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReplaySessionLogged, animation, Traffic::Animation)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReplaySessionLogged, bursts, Traffic::Bursts)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_ReplaySessionCyclesOnly(benchmark::State& state) {
-  sessionFile();
+void BM_ReplaySessionCyclesOnly(benchmark::State& state, Traffic traffic) {
+  const SessionFile& file = sessionFile(traffic);
   std::uint64_t samples = 0;
   for (auto _ : state) {
     CountingSink sink;
-    samples += replaySession(sink);
-    if (sink.cycles != sessionFile().bytes()) state.SkipWithError("bytes lost");
+    samples += replaySession(file, sink);
+    if (sink.cycles != file.bytes()) state.SkipWithError("bytes lost");
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(samples));
 }
-BENCHMARK(BM_ReplaySessionCyclesOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReplaySessionCyclesOnly, animation, Traffic::Animation)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReplaySessionCyclesOnly, bursts, Traffic::Bursts)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // 16-bit samples in memory: a change every 100 samples, as on a busy bus.
 void BM_ScanSamples(benchmark::State& state) {
@@ -215,7 +230,7 @@ BENCHMARK(BM_ScanSamples)->Unit(benchmark::kMillisecond);
 
 // Wall time, the best of a few runs each: this replay with its log, and sigrok-cli's parallel
 // decoder on /WR.
-void BM_AgainstSigrokCli(benchmark::State& state) {
+void BM_AgainstSigrokCli(benchmark::State& state, Traffic traffic) {
   constexpr int ReplayRuns = 5;
   constexpr int SigrokRuns = 3;
   const std::string sigrok = replay_test::sigrokCli();
@@ -225,7 +240,7 @@ void BM_AgainstSigrokCli(benchmark::State& state) {
   }
   std::string decoder = "parallel:clk=WR";
   for (int line = 0; line < 8; ++line) decoder += ":d" + std::to_string(line) + "=D" + std::to_string(line);
-  sessionFile();  // written before the timing starts, whichever benchmark runs first
+  const SessionFile& file = sessionFile(traffic);  // written before the timing starts
   std::ofstream null("/dev/null");
   const auto seconds = [](const auto& run) {
     const auto start = std::chrono::steady_clock::now();
@@ -235,21 +250,27 @@ void BM_AgainstSigrokCli(benchmark::State& state) {
   double replaySeconds = 1e9;
   double sigrokSeconds = 1e9;
   for (auto _ : state) {
-    for (int run = 0; run < ReplayRuns; ++run) replaySeconds = std::min(replaySeconds, seconds([&] { replayLogged(null); }));
+    for (int run = 0; run < ReplayRuns; ++run) {
+      replaySeconds = std::min(replaySeconds, seconds([&] { replayLogged(file, null); }));
+    }
     for (int run = 0; run < SigrokRuns; ++run) {
       sigrokSeconds = std::min(sigrokSeconds, seconds([&] {
-        const auto result = replay_test::runProgram(sigrok, {"-i", sessionFile().path(), "-P", decoder}, 3600);
+        const auto result = replay_test::runProgram(sigrok, {"-i", file.path(), "-P", decoder}, 3600);
         // sigrok-cli 0.7.2 aborts on its way out (status 134) after printing every word.
         if (result.out.empty()) state.SkipWithError(("sigrok-cli failed: " + result.err).c_str());
       }));
     }
   }
-  const auto samples = static_cast<double>(sessionFile().capture().samples);
+  const auto samples = static_cast<double>(file.capture().samples);
   state.counters["replay_samples_per_s"] = samples / replaySeconds;
   state.counters["sigrok_cli_samples_per_s"] = samples / sigrokSeconds;
   state.counters["ratio"] = sigrokSeconds / replaySeconds;
 }
-BENCHMARK(BM_AgainstSigrokCli)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_AgainstSigrokCli, animation, Traffic::Animation)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_AgainstSigrokCli, bursts, Traffic::Bursts)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // kelvari-replay's peak resident memory on `path`, its log to /dev/null, in MiB: its VmHWM,
 // read every millisecond while it runs. Spawned, so that this process waits until the child
@@ -278,9 +299,9 @@ double peakMebibytes(const std::string& path) {
   }
 }
 
-// The same traffic for two minutes: memory must not grow with the capture.
+// The animation for two minutes: memory must not grow with the capture.
 void BM_LongCapturePeakMemory(benchmark::State& state) {
-  const SessionFile& file = sessionFile();
+  const SessionFile& file = sessionFile(Traffic::Animation);
   if (!std::filesystem::exists(file.longPath())) {
     writeLongSession(file.longPath(), file.capture(), LongCaptureRepeats);
   }
