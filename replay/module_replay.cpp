@@ -158,7 +158,10 @@ void ModuleReplay::unmeasurable(TimingRule rule) {
 }
 
 void ModuleReplay::at(std::uint64_t sample) {
-  clock_.at = static_cast<t6963::Nanoseconds>(static_cast<WideProduct>(sample) * Billion / rate_);
+  std::uint64_t product = 0;  // in 64 bits for the first minutes at 100 MHz
+  clock_.at = static_cast<t6963::Nanoseconds>(__builtin_mul_overflow(sample, std::uint64_t{Billion}, &product)
+                                                  ? static_cast<WideProduct>(sample) * Billion / rate_
+                                                  : product / rate_);
 }
 
 void ModuleReplay::writeCycle(const Cycle& cycle) {

@@ -31,14 +31,15 @@ std::string_view logTime(char (&text)[LogTimeBytes], std::uint64_t at, const Log
   std::uint64_t units = __builtin_mul_overflow(ticks, scale, &scaled) || scaled > ~std::uint64_t{0} - half
                             ? static_cast<std::uint64_t>((Wide{ticks} * scale + half) / time.ticksPerSecond)
                             : (scaled + half) / time.ticksPerSecond;
-  // Digit by digit from the last, the point after `decimals` of them, one at least before it.
+  // From the last digit: the decimals, the point, the whole microseconds.
   char* const end = text + LogTimeBytes;
   char* first = end;
-  for (std::size_t written = 0; units != 0 || written <= decimals; ++written) {
-    if (written == decimals && decimals > 0) *--first = '.';
+  for (std::size_t i = 0; i < decimals; ++i, units /= 10) *--first = static_cast<char>('0' + units % 10);
+  if (decimals > 0) *--first = '.';
+  do {
     *--first = static_cast<char>('0' + units % 10);
     units /= 10;
-  }
+  } while (units != 0);
   return {first, static_cast<std::size_t>(end - first)};
 }
 
@@ -46,6 +47,18 @@ std::string_view logTime(char (&text)[LogTimeBytes], std::uint64_t at, const Log
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
 std::string hex2(unsigned value) { return {'0', 'x', HexDigits[value >> 4 & 0xFU], HexDigits[value & 0xFU]}; }
+
+// "auto write 0x4D": `prefix` and the byte, made at its length in one go.
+template <std::size_t PrefixBytes>
+std::string withByte(const char (&prefix)[PrefixBytes], std::uint8_t byte) {
+  constexpr std::size_t Length = PrefixBytes - 1;
+  std::string text(Length + 4, 'x');
+  std::copy_n(prefix, Length, text.begin());
+  text[Length] = '0';
+  text[Length + 2] = HexDigits[byte >> 4];
+  text[Length + 3] = HexDigits[byte & 0xFU];
+  return text;
+}
 
 std::string hex4(unsigned value) {
   return {'0', 'x', HexDigits[value >> 12 & 0xFU], HexDigits[value >> 8 & 0xFU], HexDigits[value >> 4 & 0xFU],
@@ -188,16 +201,18 @@ class PortTraceReader {
   BusLogBuilder log_;
 };
 
-const char* kindName(BusLogKind kind) {
+// The kind's name in its column, as wide as the longest.
+constexpr std::size_t KindWidth = 9;
+const char* paddedKindName(BusLogKind kind) {
   switch (kind) {
-    case BusLogKind::Data: return "data";
-    case BusLogKind::Command: return "command";
-    case BusLogKind::Read: return "read";
-    case BusLogKind::Status: return "status";
+    case BusLogKind::Data: return "data     ";
+    case BusLogKind::Command: return "command  ";
+    case BusLogKind::Read: return "read     ";
+    case BusLogKind::Status: return "status   ";
     case BusLogKind::NotReady: return "not ready";
     case BusLogKind::Violation: return "VIOLATION";
   }
-  return "?";
+  return "?        ";
 }
 
 // Who drives the data lines after an access, and with what.
@@ -207,7 +222,7 @@ enum class Driver : std::uint8_t { Unknown, Port, Controller, Nobody, Both };
 
 void BusLogBuilder::add(std::uint64_t at, BusLogKind kind, std::uint8_t byte, std::string text) {
   if (waitGivenUp_) addNotReady();
-  entries_.push_back(BusLogEntry{at, kind, byte, polls_, std::move(text)});
+  entries_.emplace_back(at, kind, byte, polls_, std::move(text));
   polls_ = 0;
 }
 
@@ -241,7 +256,7 @@ void BusLogBuilder::statusRead(std::uint64_t at, std::uint8_t status) {
 }
 
 void BusLogBuilder::dataRead(std::uint64_t at, std::uint8_t value) {
-  add(at, BusLogKind::Read, value, (autoMode_ == AutoMode::Read ? "auto read " : "read ") + hex2(value));
+  add(at, BusLogKind::Read, value, autoMode_ == AutoMode::Read ? withByte("auto read ", value) : withByte("read ", value));
 }
 
 void BusLogBuilder::chipReleased(std::uint64_t at) {
@@ -284,14 +299,14 @@ void BusLogBuilder::note(std::uint64_t at, BusLogKind kind, std::uint8_t byte, s
 
 void BusLogBuilder::data(std::uint64_t at, std::uint8_t byte) {
   switch (autoMode_) {
-    case AutoMode::Write: add(at, BusLogKind::Data, byte, "auto write " + hex2(byte)); return;
+    case AutoMode::Write: add(at, BusLogKind::Data, byte, withByte("auto write ", byte)); return;
     case AutoMode::Read: add(at, BusLogKind::Data, byte, "data " + hex2(byte) + ", not taken in auto read"); return;
     case AutoMode::Off: break;
   }
   parameters_[0] = parameters_[1];
   parameters_[1] = byte;
   if (parameterCount_ < 2) ++parameterCount_;
-  add(at, BusLogKind::Data, byte, "data " + hex2(byte));
+  add(at, BusLogKind::Data, byte, withByte("data ", byte));
 }
 
 void BusLogBuilder::executed(std::uint64_t at, std::uint8_t opcode) {
@@ -406,15 +421,15 @@ void appendLogTime(std::string& out, std::uint64_t at, const LogTimeBase& time) 
 
 void appendBusLogEntry(std::string& out, const BusLogEntry& entry, const LogTimeBase& time) {
   constexpr std::size_t TimeWidth = 12;
-  constexpr std::size_t KindWidth = 9;  // the longest kind's name
-  // Time, kind and byte put together first: a long log appends a line per byte.
-  char head[TimeWidth + LogTimeBytes + 2 + KindWidth + 7];
+  // Time, kind and byte in their columns, put together before one append: a long log appends
+  // a line per byte. The time ends its buffer, spaces before it.
   char stamp[LogTimeBytes];
+  std::fill_n(stamp, LogTimeBytes, ' ');
   const std::string_view at = logTime(stamp, entry.at, time);
-  char* end = std::fill_n(head, at.size() < TimeWidth ? TimeWidth - at.size() : 0, ' ');
-  end = std::fill_n(std::copy(at.begin(), at.end(), end), 2, ' ');
-  const std::string_view kind = kindName(entry.kind);
-  end = std::fill_n(std::copy(kind.begin(), kind.end(), end), KindWidth - kind.size(), ' ');
+  char head[LogTimeBytes + 2 + KindWidth + 7];
+  char* end = at.size() <= TimeWidth ? std::copy_n(stamp + LogTimeBytes - TimeWidth, TimeWidth, head)
+                                     : std::copy(at.begin(), at.end(), head);
+  end = std::copy_n(paddedKindName(entry.kind), KindWidth, std::fill_n(end, 2, ' '));
   const char byte[] = {' ', '0', 'x', HexDigits[entry.byte >> 4], HexDigits[entry.byte & 0xFU], ' ', ' '};
   end = std::copy_n(byte, sizeof byte, end);
   out.append(head, static_cast<std::size_t>(end - head)).append(entry.text);
