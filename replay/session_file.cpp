@@ -19,8 +19,8 @@ namespace replay {
 namespace {
 
 constexpr std::size_t BlockBytes = std::size_t{64} << 10;
-// Reading the directory seeks to every member's header: a block a little larger than one.
-constexpr std::size_t HeaderBlockBytes = std::size_t{16} << 10;
+// Reading the directory seeks to every member's header: a page holds one.
+constexpr std::size_t HeaderBlockBytes = std::size_t{4} << 10;
 constexpr const char* MetadataName = "metadata";
 
 // What the metadata says of the first device.
