@@ -1,10 +1,10 @@
 // kelvari-replay on sigrok session files of at least 50 million samples at 100 MHz (half a
-// second), of a microcontroller redrawing a 240x64 glass (6x8 font) frame after frame: the
-// address pointer, auto write, the 40 x 64 graphic bytes (a moving pattern), auto reset, the
-// same for the 40 x 8 text bytes, auto reset: 2,880 data bytes and 8 commands a frame. It
-// drives the bus as replay_test::McuBus does, by the clock: C/D and D0-D7 set, /WR low 150 ns
-// later for 120 ns, then 2 µs after a data byte, 5 µs after a command, so a byte every
-// 2.27 µs and a frame every 6.6 ms. Two captures:
+// second), of a microcontroller that sets up a 240x64 glass (6x8 font) once and then redraws
+// it frame after frame: the address pointer (two data bytes and the command), auto write, the
+// 40 x 64 graphic bytes (a moving pattern), auto reset, the same for the 40 x 8 text bytes:
+// 2,884 data bytes and 6 commands a frame. It drives the bus as replay_test::McuBus does, by
+// the clock: C/D and D0-D7 set, /WR low 150 ns later for 120 ns, then 2 µs after a data byte
+// and 5 µs after a command, so a byte every 2.27 µs and a frame every 6.6 ms. Two captures:
 // - animation: the frames back to back, as for an animation (222,000 bytes in 0.5 s);
 // - bursts: a frame every 20 ms, the bus idle between (72,000 bytes in 0.5 s).
 // Each is written once into a temporary folder through libsigrok's srzip output, as sigrok-cli
