@@ -228,11 +228,12 @@ void BM_ScanSamples(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanSamples)->Unit(benchmark::kMillisecond);
 
-// Wall time, the best of a few runs each: this replay with its log, and sigrok-cli's parallel
-// decoder on /WR.
+// Wall time, the best of several runs each: this replay with its log, and sigrok-cli's parallel
+// decoder on /WR. The runs alternate, a few replays to each sigrok-cli run, so that a spell
+// of load on the machine falls on both sides alike.
 void BM_AgainstSigrokCli(benchmark::State& state, Traffic traffic) {
-  constexpr int ReplayRuns = 5;
-  constexpr int SigrokRuns = 3;
+  constexpr int Rounds = 3;
+  constexpr int ReplayRunsPerRound = 5;
   const std::string sigrok = replay_test::sigrokCli();
   if (sigrok.empty()) {
     state.SkipWithError("sigrok-cli is not installed");
@@ -250,10 +251,10 @@ void BM_AgainstSigrokCli(benchmark::State& state, Traffic traffic) {
   double replaySeconds = 1e9;
   double sigrokSeconds = 1e9;
   for (auto _ : state) {
-    for (int run = 0; run < ReplayRuns; ++run) {
-      replaySeconds = std::min(replaySeconds, seconds([&] { replayLogged(file, null); }));
-    }
-    for (int run = 0; run < SigrokRuns; ++run) {
+    for (int round = 0; round < Rounds; ++round) {
+      for (int run = 0; run < ReplayRunsPerRound; ++run) {
+        replaySeconds = std::min(replaySeconds, seconds([&] { replayLogged(file, null); }));
+      }
       sigrokSeconds = std::min(sigrokSeconds, seconds([&] {
         const auto result = replay_test::runProgram(sigrok, {"-i", file.path(), "-P", decoder}, 3600);
         // sigrok-cli 0.7.2 aborts on its way out (status 134) after printing every word.
