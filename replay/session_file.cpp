@@ -157,10 +157,14 @@ void checkSessionWhole(const std::string& path, std::uint64_t bytesGiven) {
   {
     const Archive zip = openZip(path, false);
     archive_entry* entry = nullptr;
-    while (archive_read_next_header(zip.get(), &entry) == ARCHIVE_OK) {
+    int status = ARCHIVE_OK;
+    while ((status = archive_read_next_header(zip.get(), &entry)) == ARCHIVE_OK) {
       const std::string name = archive_entry_pathname(entry);
       if (name == MetadataName) metadata = parseMetadata(memberText(zip.get()), path);
       sizes[name] = static_cast<std::uint64_t>(archive_entry_size(entry));
+    }
+    if (status != ARCHIVE_EOF) {
+      throw CaptureError(path + ": the session file is damaged: " + archive_error_string(zip.get()));
     }
   }
   if (!metadata) throw CaptureError(path + ": the session file's directory lists no metadata");

@@ -190,6 +190,16 @@ INSTANTIATE_TEST_SUITE_P(
                       return std::vector<std::string>{path};
                     },
                     "the session file's member logic-1-1 is damaged: "},
+        BadInputRow{"SessionWithADamagedMemberHeader",
+                    [](const std::string& dir) {
+                      const auto path = sessionWith(dir, AnalyserNames);
+                      std::fstream bytes(path, std::ios::in | std::ios::out | std::ios::binary);
+                      const std::string text((std::istreambuf_iterator<char>(bytes)), std::istreambuf_iterator<char>());
+                      bytes.seekp(static_cast<std::streamoff>(text.rfind("PK\x03\x04", text.find("logic-1-1")) + 2));
+                      bytes.write("\x00\x00", 2);
+                      return std::vector<std::string>{path};
+                    },
+                    "the session file is damaged: "},
         BadInputRow{"VcdWithoutTimescale",
                     [](const std::string& dir) {
                       return std::vector<std::string>{file(dir, "x.vcd", "$var wire 1 ! D0 $end\n$enddefinitions $end\n#0\n")};
