@@ -8,13 +8,13 @@
 // - animation: the frames back to back, as for an animation (222,000 bytes in 0.5 s);
 // - bursts: a frame every 20 ms, the bus idle between (72,000 bytes in 0.5 s).
 // Each is written once into a temporary folder through libsigrok's srzip output, as sigrok-cli
-// stores a capture: a member per packet, here of 1 Mi samples (2 MiB, 10 ms, as analyser
-// drivers deliver about 10 ms a packet). Samples per second on one core through libsigrok's
-// session loader, the change scan, the cycle extractor and the replayed module with its log
-// written to /dev/null; without the module and its log; the change scan alone on samples in
-// memory; the same file through sigrok-cli's parallel decoder (the real command, wall time,
-// the best of a few runs each) as a ratio; and the peak memory of kelvari-replay on two
-// minutes of the animation (12 billion samples).
+// stores a capture: a member per packet, here of 1 Mi samples (2 MiB, 10 ms; fx2lafw sizes
+// its USB transfers, a packet each, for 10 ms). Samples per second on one core through
+// libsigrok's session loader, the change scan, the cycle extractor and the replayed module
+// with its log written to /dev/null; without the module and its log; the change scan alone on
+// samples in memory; the same file through sigrok-cli's parallel decoder (the real command,
+// wall time, the best of several runs each) as a ratio; and the peak memory of kelvari-replay
+// on two minutes of the animation (12 billion samples).
 #include <archive.h>
 #include <archive_entry.h>
 #include <benchmark/benchmark.h>
