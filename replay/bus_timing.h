@@ -45,7 +45,8 @@ class SampleClock {
     for (const auto& rule : TimingFigures) {
       // The fewest samples not shorter than the minimum: samples * 10^9 >= minimum * rate.
       const WideProduct product = static_cast<WideProduct>(rule.minimumNs) * rate;
-      fewestSamples_[static_cast<std::size_t>(rule.rule)] = static_cast<std::uint64_t>((product + Billion - 1) / Billion);
+      fewestSamples_[static_cast<std::size_t>(rule.rule)] =
+          static_cast<std::uint64_t>((product + Billion - 1) / Billion);
     }
   }
 

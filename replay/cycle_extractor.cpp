@@ -100,8 +100,8 @@ void CycleExtractor::endCycle(std::optional<OpenCycle>& open, BusLine strobeLine
   }
   if ((is.undefined & lines) != 0) {
     open.reset();
-    sink_.protocolFinding(
-        {ProtocolKind::CycleLost, sample, (is.undefined & bit(BusLine::Ce)) != 0 ? BusLine::Ce : strobeLine, dataBefore_});
+    const BusLine lost = (is.undefined & bit(BusLine::Ce)) != 0 ? BusLine::Ce : strobeLine;
+    sink_.protocolFinding({ProtocolKind::CycleLost, sample, lost, dataBefore_});
   }
 }
 

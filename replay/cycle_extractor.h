@@ -40,7 +40,9 @@ class CycleExtractor : public ChangeSink {
     std::uint64_t high;
     std::uint64_t low;
     explicit LineStates(const Levels& levels)
-        : undefined(levels.undefined | levels.floating), high(levels.high & ~undefined), low(~levels.high & ~undefined) {}
+        : undefined(levels.undefined | levels.floating),
+          high(levels.high & ~undefined),
+          low(~levels.high & ~undefined) {}
   };
   struct OpenCycle {
     std::uint64_t start = 0;

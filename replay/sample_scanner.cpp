@@ -78,7 +78,9 @@ SampleScanner::SampleScanner(const Reading& reading, unsigned unitSize, ChangeSi
 
 void SampleScanner::emit(std::uint64_t sample, std::uint64_t word) {
   Levels levels;
-  for (std::size_t byte = 0; byte < levelsOfByte_.size(); ++byte) levels.high |= levelsOfByte_[byte][word >> 8 * byte & 0xFF];
+  for (std::size_t byte = 0; byte < levelsOfByte_.size(); ++byte) {
+    levels.high |= levelsOfByte_[byte][word >> 8 * byte & 0xFF];
+  }
   sink_.change(sample, levels);
 }
 

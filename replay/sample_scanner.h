@@ -2,9 +2,10 @@
 // members): each sample is a unit of 1 to 8 bytes, little endian, channel n at bit n.
 // Unchanged runs are skipped 64 bytes at a time by comparing whole words against the last
 // sample's selected bits, and within a block the change is found eight bytes at a time; the
-// levels of a changed sample come from a table per byte of the unit. The scan stops at the reading's end sample, in the middle of a block if need be.
-// SampleFeed begins the scan once the capture's rate and channels are known. Leaves out
-// units wider than 8 bytes (more than 64 channels).
+// levels of a changed sample come from a table per byte of the unit. The scan stops at the
+// reading's end sample, in the middle of a block if need be. SampleFeed begins the scan once
+// the capture's rate and channels are known. Leaves out units wider than 8 bytes (more than
+// 64 channels).
 #pragma once
 
 #include <array>

@@ -100,7 +100,8 @@ std::string memberText(archive* zip) {
 
 // The members the loader takes the samples from, in its order: the capture file alone, or
 // its chunks -1, -2, ... up to the first one missing.
-std::vector<std::string> sampleMembers(const std::string& captureFile, const std::map<std::string, std::uint64_t>& sizes) {
+std::vector<std::string> sampleMembers(const std::string& captureFile,
+                                       const std::map<std::string, std::uint64_t>& sizes) {
   if (sizes.contains(captureFile)) return {captureFile};
   std::vector<std::string> members;
   for (unsigned chunk = 1;; ++chunk) {
@@ -179,7 +180,8 @@ void checkSessionWhole(const std::string& path, std::uint64_t bytesGiven) {
     const std::string name = archive_entry_pathname(entry);
     if (std::find(members.begin(), members.end(), name) == members.end()) continue;
     if (!readMember(zip.get(), [](const std::uint8_t*, std::size_t) { return true; })) {
-      throw CaptureError(path + ": the session file's member " + name + " is damaged: " + archive_error_string(zip.get()));
+      throw CaptureError(path + ": the session file's member " + name +
+                         " is damaged: " + archive_error_string(zip.get()));
     }
   }
   throw CaptureError(path + ": the session file is damaged: libsigrok's loader gave " + std::to_string(bytesGiven) +

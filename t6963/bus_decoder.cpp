@@ -229,7 +229,8 @@ void BusLogBuilder::add(std::uint64_t at, BusLogKind kind, std::uint8_t byte, st
 // One line for the whole wait: its polls, how long they took, what the status said.
 void BusLogBuilder::addNotReady() {
   waitGivenUp_ = false;
-  const double microseconds = static_cast<double>(releaseAt_ - firstPollAt_ + 1) * 1e6 / static_cast<double>(time_.ticksPerSecond);
+  const double microseconds =
+      static_cast<double>(releaseAt_ - firstPollAt_ + 1) * 1e6 / static_cast<double>(time_.ticksPerSecond);
   char duration[32];
   if (microseconds < 1000) {
     std::snprintf(duration, sizeof duration, "%.0f µs", microseconds);
@@ -256,7 +257,8 @@ void BusLogBuilder::statusRead(std::uint64_t at, std::uint8_t status) {
 }
 
 void BusLogBuilder::dataRead(std::uint64_t at, std::uint8_t value) {
-  add(at, BusLogKind::Read, value, autoMode_ == AutoMode::Read ? withByte("auto read ", value) : withByte("read ", value));
+  add(at, BusLogKind::Read, value,
+      autoMode_ == AutoMode::Read ? withByte("auto read ", value) : withByte("read ", value));
 }
 
 void BusLogBuilder::chipReleased(std::uint64_t at) {
