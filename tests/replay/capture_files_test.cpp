@@ -1,7 +1,7 @@
 // kelvari-replay on files: its output for a session file, bad input refused with one line,
 // a session file cut short, --until, which every reader stops at, a VCD whose clock jumps by
-// hours, and the VCD that Kelvari's own lcdview writes, whose bytes must come out as the
-// module's bus log has them.
+// hours, and Kelvari's own traffic in lcdview's VCD and what sigrok-cli makes of it, which
+// must replay to the module's glass and bus log.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -137,8 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadInputRow{"Missing", [](const std::string& dir) { return std::vector<std::string>{dir + "/none.sr"}; },
                     "cannot read "},
-        BadInputRow{"Folder", [](const std::string& dir) { return std::vector<std::string>{dir}; },
-                    "not a regular file"},
         BadInputRow{"UnknownFormat",
                     [](const std::string& dir) { return std::vector<std::string>{file(dir, "notes.txt", "hello\n")}; },
                     "libsigrok does not recognise its format (name it with -I FORMAT)"},
@@ -227,25 +225,11 @@ INSTANTIATE_TEST_SUITE_P(
                       return std::vector<std::string>{"--channels", "D1=0", sessionWith(dir, AnalyserNames)};
                     },
                     "channel 0 is both D0 and D1"},
-        BadInputRow{"VcdWithOptions",
-                    [](const std::string& dir) {
-                      return std::vector<std::string>{"-I", "vcd:downsample=2", file(dir, "x.vcd", VcdHeader)};
-                    },
-                    "-I vcd takes no options"},
         BadInputRow{"UntilNotATime",
                     [](const std::string& dir) {
                       return std::vector<std::string>{"--until", "6.2.9", sessionWith(dir, AnalyserNames)};
                     },
-                    "--until 6.2.9: expected a time in microseconds as the log prints it"},
-        BadInputRow{"SegmentNotAName",
-                    [](const std::string& dir) {
-                      return std::vector<std::string>{"--segment", "replay", sessionWith(dir, AnalyserNames)};
-                    },
-                    "--segment replay: a segment name is /NAME"},
-        BadInputRow{"LogLevelOutOfRange", [](const std::string&) { return std::vector<std::string>{"-l", "6", "x"}; },
-                    "the log level is 0 to 5"},
-        BadInputRow{"NoCapture", [](const std::string&) { return std::vector<std::string>{}; },
-                    "no capture file given"}),
+                    "--until 6.2.9: expected a time in microseconds as the log prints it"}),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST(ReplayProgram, ASessionFileCutShortReplaysWhatItHoldsAndSaysSo) {
@@ -443,57 +427,6 @@ TEST(ReplayVcd, AClockThatJumpsByHoursBetweenBurstsReplaysByItsChanges) {
   EXPECT_EQ(got.releases.size(), 2U);
   EXPECT_THAT(got.timing, IsEmpty());
 }
-
-TEST(ReplayVcd, LcdviewsExportGivesTheBytesAndPollsOfTheModulesBusLog) {
-  portlib_test::TestSegment segment;
-  auto module = t6963::SharedModule::open(segment.name(), t6963::PowerOnContents::Zero);
-  t6963::Module bus(module.state(), &module.trace());
-  t6963::testing::BenchProtocol bench(bus);
-  ASSERT_TRUE(bench.data(0x00) && bench.data(0x02) && bench.command(t6963c::cmd::SetAddressPointer));
-  ASSERT_TRUE(bench.data(0xA5) && bench.command(t6963c::cmd::WriteIncrement));
-  ASSERT_TRUE(bench.command(t6963c::cmd::ReadIncrement));
-  ASSERT_EQ(bench.readData(), 0x00);
-  QTemporaryDir dir;
-  const std::string file = dir.filePath("bus.vcd").toStdString();
-  const auto run = runProgram(LCDVIEW_PATH, {"--segment", segment.name(), "--vcd", file});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-
-  const auto trace = t6963::copyTrace(module.trace(), t6963::StandardBuild);
-  struct Byte {
-    std::uint64_t access;
-    bool command;
-    std::uint8_t byte;
-    bool operator==(const Byte&) const = default;
-  };
-  std::vector<Byte> logged;
-  std::uint32_t polls = 0;
-  for (const auto& entry : t6963::decodeBusLog(trace)) {
-    polls += entry.polls;
-    if (entry.kind == t6963::BusLogKind::Data || entry.kind == t6963::BusLogKind::Command) {
-      logged.push_back({entry.at, entry.kind == t6963::BusLogKind::Command, entry.byte});
-    }
-  }
-  ASSERT_EQ(logged.size(), 6U);
-
-  const Recorded got = replayFile(file);
-  EXPECT_EQ(got.info.sampleRate, 1'000'000U);
-  EXPECT_EQ(got.unmeasurable.size(), replay::TimingFigures.size());
-  std::vector<Byte> replayed;
-  for (const auto& write : got.writes) replayed.push_back({write.end + trace.firstAccess - 1, write.command, write.byte});
-  EXPECT_EQ(replayed, logged);
-  std::size_t statusReads = 0;
-  for (const auto& read : got.reads) {
-    EXPECT_EQ(read.undefinedData, 0);
-    if (read.command) ++statusReads;
-  }
-  EXPECT_EQ(statusReads, polls);
-  ASSERT_EQ(got.reads.size(), statusReads + 1);
-  EXPECT_FALSE(got.reads.back().command);
-  EXPECT_EQ(got.reads.back().byte, 0x00);
-  EXPECT_THAT(got.timing, IsEmpty());
-  EXPECT_THAT(got.protocol, IsEmpty());
-}
-
 
 // Kelvari's own traffic in the files a user has of it: lcdview's VCD, and that VCD after
 // sigrok-cli made a session file and CSV of it.
