@@ -1,10 +1,7 @@
 // The replay's test harness.
 #include "tests/replay/bus_capture.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QStandardPaths>
-#include <QStringList>
 
 #include <libsigrokcxx/libsigrokcxx.hpp>
 
@@ -190,30 +187,9 @@ void writeBinary(const std::string& path, const Capture& capture) {
   });
 }
 
-Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds,
-               const std::vector<std::string>& environment) {
-  QStringList list;
-  for (const auto& argument : arguments) list << QString::fromStdString(argument);
-  QProcess process;
-  QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-  for (const auto& variable : environment) {
-    const auto equals = variable.find('=');
-    variables.insert(QString::fromStdString(variable.substr(0, equals)), QString::fromStdString(variable.substr(equals + 1)));
-  }
-  process.setProcessEnvironment(variables);
-  process.start(QString::fromStdString(program), list);
-  if (!process.waitForFinished(seconds * 1000)) {
-    process.kill();
-    process.waitForFinished();
-    return {-1, {}, program + " did not finish in " + std::to_string(seconds) + " s"};
-  }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
-}
-
 std::string replayProgram() { return KELVARI_REPLAY_PATH; }
 
-Run runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+ProgramRun runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
   return runProgram(KELVARI_REPLAY_PATH, arguments, 60, environment);
 }
 

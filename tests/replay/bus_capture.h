@@ -15,6 +15,7 @@
 #include "replay/capture_reader.h"
 #include "replay/module_replay.h"
 #include "t6963/module_state.h"
+#include "tests/tools/program_run.h"
 
 namespace replay_test {
 
@@ -102,15 +103,10 @@ void forEachBlock(const Capture& capture, const std::function<void(const std::ui
 // Raw 16-bit little-endian samples, as `-I binary:numchannels=16` reads them.
 void writeBinary(const std::string& path, const Capture& capture);
 
-struct Run {
-  int exitCode = -1;  // -1: did not finish in time, or crashed
-  std::string out;
-  std::string err;
-};
-// A program run to its end, at most `seconds`, with "NAME=VALUE" added to its environment.
-Run runProgram(const std::string& program, const std::vector<std::string>& arguments, int seconds = 60,
-               const std::vector<std::string>& environment = {});
-Run runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+using tools_test::ProgramRun;
+using tools_test::runProgram;
+// kelvari-replay run to its end, with "NAME=VALUE" added to its environment.
+ProgramRun runReplay(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
 // kelvari-replay's path.
 std::string replayProgram();
 // sigrok-cli's path, empty if it is not installed.

@@ -28,6 +28,7 @@
 #include "t6963/seqlock.h"
 #include "t6963/shared_module.h"
 #include "t6963/t6963c.h"
+#include "tests/tools/program_run.h"
 #include "tests/portlib/test_segment.h"
 #include "tests/t6963/bench_protocol.h"
 #include "tests/t6963/writer_in_update.h"
@@ -204,23 +205,10 @@ std::string expectedKnownPictureText() {
   return text;
 }
 
-struct LcdviewRun {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-LcdviewRun runLcdview(const QStringList& arguments, const std::function<void()>& modifier = {}) {
-  QProcess process;
-  process.setChildProcessModifier(modifier);
-  process.start(QStringLiteral(LCDVIEW_PATH), arguments);
-  if (!process.waitForFinished(20000)) {
-    process.kill();
-    process.waitForFinished();
-    return {-1, "", "lcdview did not finish"};
-  }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+tools_test::ProgramRun runLcdview(const QStringList& arguments, const std::function<void()>& modifier = {}) {
+  std::vector<std::string> list;
+  for (const QString& argument : arguments) list.push_back(argument.toStdString());
+  return tools_test::runProgram(LCDVIEW_PATH, list, 20, {}, modifier);
 }
 
 TEST(LcdviewBinary, TextPrintsTheCurrentFrameOfTheNamedSegment) {
